@@ -1,0 +1,104 @@
+#include "bmp.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr size_t kStagingSize = 1 << 18; // bytes gathered per fwrite
+
+int32_t read_le32(const uint8_t* p) {
+    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                                static_cast<uint32_t>(p[2]) << 16 |
+                                static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint8_t* put_le16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    return p + 2;
+}
+
+uint8_t* put_le32(uint8_t* p, uint32_t v) {
+    p = put_le16(p, v & 0xFFFF);
+    return put_le16(p, v >> 16);
+}
+
+int64_t padded_row_size(int32_t width) {
+    return (static_cast<int64_t>(width) + 3) & ~int64_t{3};
+}
+
+void build_headers(const KzpImage& image, uint8_t* p) {
+    *p++ = 'B';
+    *p++ = 'M';
+    p = put_le32(p, static_cast<uint32_t>(bmp_file_size(image)));
+    p = put_le32(p, 0);
+    p = put_le32(p, kBmpHeaderSize);
+    p = put_le32(p, 40);
+    p = put_le32(p, static_cast<uint32_t>(image.width));
+    p = put_le32(p, static_cast<uint32_t>(image.height));
+    p = put_le16(p, 1);
+    p = put_le16(p, 8);
+    std::memset(p, 0, 24); // compression, image size, resolutions, colour counts
+    p += 24;
+    for (int i = 0; i < 256; i++) {
+        const uint8_t* rgbx = image.palette + 4 * i;
+        *p++ = rgbx[2];
+        *p++ = rgbx[1];
+        *p++ = rgbx[0];
+        *p++ = 0;
+    }
+}
+
+} // namespace
+
+int kzp_image_parse(const uint8_t* data, int64_t length, KzpImage* image) {
+    if (length < kKzpTrailerSize) return kBmpBroken;
+    image->width = read_le32(data + length - 8);
+    image->height = read_le32(data + length - 4);
+    image->palette = data + length - kKzpTrailerSize;
+    image->pixels = nullptr;
+    if (image->height > 0) {
+        int64_t pixel_bytes = static_cast<int64_t>(image->width) * image->height;
+        if (image->width < 0 || pixel_bytes > length - kKzpTrailerSize) return kBmpBroken;
+        image->pixels = image->palette - pixel_bytes;
+    }
+    return kBmpOk;
+}
+
+int64_t bmp_file_size(const KzpImage& image) {
+    if (image.height <= 0) return kBmpHeaderSize;
+    return kBmpHeaderSize + image.height * padded_row_size(image.width);
+}
+
+int write_bmp(std::FILE* output, const uint8_t* data, int64_t length) {
+    KzpImage image;
+    if (kzp_image_parse(data, length, &image) != kBmpOk) return kBmpBroken;
+    std::unique_ptr<uint8_t[]> staging(new (std::nothrow) uint8_t[kStagingSize]);
+    if (!staging) return kBmpWriteError;
+    uint8_t* stage = staging.get();
+    build_headers(image, stage);
+    size_t used = kBmpHeaderSize;
+    auto flush = [&]() {
+        bool ok = used == 0 || std::fwrite(stage, 1, used, output) == used;
+        used = 0;
+        return ok;
+    };
+    const size_t width = image.height > 0 ? static_cast<size_t>(image.width) : 0;
+    const size_t row_size = static_cast<size_t>(padded_row_size(static_cast<int32_t>(width)));
+    static const uint8_t zeros[4] = {0, 0, 0, 0};
+    for (int32_t row = image.height - 1; row >= 0; row--) {
+        const uint8_t* src = image.pixels + static_cast<size_t>(row) * width;
+        if (row_size > kStagingSize - used && !flush()) return kBmpWriteError;
+        if (row_size <= kStagingSize) {
+            std::memcpy(stage + used, src, width);
+            std::memset(stage + used + width, 0, row_size - width);
+            used += row_size;
+        } else if (std::fwrite(src, 1, width, output) != width ||
+                   std::fwrite(zeros, 1, row_size - width, output) != row_size - width) {
+            return kBmpWriteError;
+        }
+    }
+    return flush() ? kBmpOk : kBmpWriteError;
+}

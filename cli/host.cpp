@@ -1,0 +1,70 @@
+#include "host.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+FileId file_id_of(std::FILE* file) {
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0) return FileId{0, 0, false};
+    return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), true};
+}
+
+std::FILE* open_input(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return nullptr;
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+int create_output(const char* path, const FileId* protect, int count, OutputFile* out) {
+    // Open without O_TRUNC first: the file is only emptied once it is known
+    // not to be one of the files this job reads.
+    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return kCreateFailed;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        return kCreateFailed;
+    }
+    for (int i = 0; i < count; i++) {
+        if (protect[i].known && protect[i].device == static_cast<uint64_t>(st.st_dev) &&
+            protect[i].inode == static_cast<uint64_t>(st.st_ino)) {
+            close(fd);
+            return kCreateIsInput;
+        }
+    }
+    out->regular = S_ISREG(st.st_mode);
+    if (out->regular && ftruncate(fd, 0) != 0) {
+        close(fd);
+        return kCreateFailed;
+    }
+    out->file = fdopen(fd, "wb");
+    if (!out->file) {
+        close(fd);
+        return kCreateFailed;
+    }
+    return kCreated;
+}
+
+int64_t file_size(std::FILE* file) {
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<int64_t>(st.st_size);
+}
+
+int64_t bytes_to_end(std::FILE* file) {
+    off_t position = ftello(file);
+    int64_t size = file_size(file);
+    if (position < 0 || position >= size) return 0;
+    return size - static_cast<int64_t>(position);
+}
+
+bool seek_to(std::FILE* file, int64_t offset) {
+    if (offset < 0 || static_cast<off_t>(offset) != offset) return false;
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}

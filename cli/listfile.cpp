@@ -1,0 +1,144 @@
+#include <cstring>
+
+#include "quorbin.h"
+
+namespace {
+
+constexpr size_t kLinePieceMax = 1023; // what a 1024-byte line buffer holds
+
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A cursor over one piece of a list line.
+struct Scanner {
+    const char* p;
+    const char* end;
+
+    void skip_space() {
+        while (p < end && is_space(*p))
+            p++;
+    }
+
+    // Like "%s": a run of characters up to the next white space.
+    bool text(std::string& out) {
+        skip_space();
+        const char* start = p;
+        while (p < end && !is_space(*p))
+            p++;
+        out.assign(start, p);
+        return p > start;
+    }
+
+    // Like "%ld" with 64 bits: optional sign, then decimal digits.  Sets
+    // `overflow` when the digits do not fit, and still consumes them all.
+    bool number(int64_t& value, bool& overflow) {
+        skip_space();
+        const char* q = p;
+        bool negative = q < end && *q == '-';
+        if (q < end && (*q == '+' || *q == '-')) q++;
+        if (q == end || !is_digit(*q)) return false;
+        // Accumulate as a negative number, whose range includes INT64_MIN.
+        int64_t acc = 0;
+        for (; q < end && is_digit(*q); q++) {
+            int digit = *q - '0';
+            if (acc < (INT64_MIN + digit) / 10)
+                overflow = true;
+            else
+                acc = acc * 10 - digit;
+        }
+        if (!negative) {
+            if (acc == INT64_MIN)
+                overflow = true;
+            else
+                acc = -acc;
+        }
+        value = acc;
+        p = q;
+        return true;
+    }
+};
+
+} // namespace
+
+int scan_list_line(const char* text, size_t length, ListLine& line) {
+    Scanner scan{text, text + strnlen(text, length)};
+    bool overflow = false;
+    if (!scan.text(line.archive_name) || !scan.number(line.offset, overflow) ||
+        !scan.number(line.stored_size, overflow) || !scan.text(line.entry_name))
+        return kLineSkipped;
+    return overflow ? kLineOverflow : kLineOk;
+}
+
+bool read_line_piece(std::FILE* file, std::string& piece) {
+    piece.clear();
+    while (piece.size() < kLinePieceMax) {
+        int c = std::getc(file);
+        if (c == EOF) break;
+        if (c == '\r') {
+            int next = std::getc(file);
+            if (next == '\n')
+                c = '\n';
+            else if (next != EOF)
+                std::ungetc(next, file);
+        }
+        piece += static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    return !piece.empty();
+}
+
+int convert_archive_entry(const std::string& archive_path, int64_t offset, int64_t stored_size,
+                          const std::string& entry_name, const Options& options,
+                          const FileId* list_id) {
+    std::FILE* archive = open_input(archive_path.c_str());
+    if (!archive) {
+        report("can't open file '%s'.\n", archive_path.c_str());
+        return 0;
+    }
+    if (!seek_to(archive, offset)) {
+        report("can't seek to offset %lld in '%s'.\n", static_cast<long long>(offset),
+               archive_path.c_str());
+        std::fclose(archive);
+        return 1;
+    }
+    std::string output_path;
+    make_output_name(output_path, entry_name, options.work_dir);
+    std::printf("%s/%-16s -> %s ... ", archive_path.c_str(), entry_name.c_str(),
+                output_path.c_str());
+    if (create_bmp_file(output_path, archive, stored_size, list_id)) std::printf("OK\n");
+    std::fclose(archive);
+    return 1;
+}
+
+int process_list_file(const std::string& list_path, const Options& options) {
+    const bool from_stdin = list_path == "-";
+    std::FILE* list = from_stdin ? stdin : open_input(list_path.c_str());
+    if (!list) {
+        report("cat't open list file '%s'.\n", list_path.c_str());
+        return 0;
+    }
+    const FileId list_id = file_id_of(list);
+    const std::string& archive_dir = options.archive_dir;
+    std::string piece;
+    ListLine line;
+    while (read_line_piece(list, piece)) {
+        switch (scan_list_line(piece.data(), piece.size(), line)) {
+        case kLineOk:
+            convert_archive_entry(archive_dir + line.archive_name, line.offset, line.stored_size,
+                                  line.entry_name, options, &list_id);
+            break;
+        case kLineOverflow:
+            report("bad offset or size for entry '%s'.\n", line.entry_name.c_str());
+            break;
+        default:
+            break;
+        }
+    }
+    if (!from_stdin) std::fclose(list);
+    return 1;
+}

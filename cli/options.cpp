@@ -1,0 +1,66 @@
+#include <cstdarg>
+
+#include "quorbin.h"
+
+void report(const char* format, ...) {
+    std::fflush(stdout);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}
+
+void print_banner() {
+    report("quorbin - KZP to BMP converter%33s2026 The quorbin authors\n", "");
+}
+
+void print_usage() {
+    report("usage: quorbin [option] [kzp-file]\n"
+           "[option]\n"
+           "    -l list-file     : list file\n"
+           "    -c arc-dir       : Archive file Directory\n"
+           "    -C work-dir      : Work Directory\n");
+}
+
+int parse_options(int argc, const char* const* argv, Options& options) {
+    int i = 1;
+    while (i < argc && argv[i][0] == '-') {
+        std::string* value = nullptr;
+        switch (argv[i][1]) {
+        case 'l':
+            options.has_list_file = true;
+            value = &options.list_file;
+            break;
+        case 'C':
+            value = &options.work_dir;
+            break;
+        case 'c':
+            value = &options.archive_dir;
+            break;
+        default:
+            // For the argument "-" alone this prints the terminating NUL byte.
+            report("Unknown option '%c'.\n", argv[i][1]);
+            return -1;
+        }
+        if (i + 1 >= argc) return -1;
+        *value = argv[i + 1];
+        i += 2;
+    }
+    return i;
+}
+
+void replace_extension(std::string& out, const std::string& name, const char* ext) {
+    out.append(name, 0, name.find('.'));
+    out += '.';
+    out += ext;
+}
+
+void make_output_name(std::string& out, const std::string& name, const std::string& work_dir) {
+    out.clear();
+    if (!work_dir.empty()) {
+        out = work_dir;
+        if (work_dir.back() != '\\' && work_dir.back() != '/') out += '\\';
+    }
+    size_t slash = name.rfind('\\');
+    replace_extension(out, slash == std::string::npos ? name : name.substr(slash + 1), "bmp");
+}

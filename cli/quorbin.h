@@ -1,0 +1,105 @@
+// The quorbin driver: options, output naming, conversion jobs and list files.
+//
+// Every job, a file named on the command line or an entry of an archive, runs
+// the same steps: open the input at the start of its stored stream, derive the
+// output path, print the progress line, create the output, decode, write the
+// BMP, print "OK".  A failure prints one message on standard error and the run
+// goes on with the next job.  Standard output is always flushed before
+// anything goes to standard error, so messages follow their progress line.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "host.h"
+
+struct Options {
+    bool has_list_file = false;
+    std::string list_file; // "-" reads the list from standard input
+    std::string work_dir;  // empty: the current directory
+    std::string archive_dir;
+};
+
+// --- options -------------------------------------------------------------
+
+// Scans argv[1..]: "-l FILE", "-C DIR" and "-c DIR" (only the second character
+// counts; the value is always the next argument).  The first argument that does
+// not begin with '-' and everything after it are file arguments.  Returns the
+// index of the first file argument (argc when there is none), or -1 after a
+// missing value or an unknown letter (the latter reported on standard error).
+int parse_options(int argc, const char* const* argv, Options& options);
+
+void print_banner();
+void print_usage();
+
+// Flushes standard output, then writes a formatted message to standard error.
+void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// --- output naming -------------------------------------------------------
+
+// Appends to `out` the stem of `name` (up to its first '.') then "." and `ext`.
+void replace_extension(std::string& out, const std::string& name, const char* ext);
+
+// The output path for an input called `name`: its base name (after the last
+// backslash) with the extension "bmp", inside `work_dir` when that is not
+// empty.  A backslash joins the two unless `work_dir` ends in '\' or '/'.
+void make_output_name(std::string& out, const std::string& name, const std::string& work_dir);
+
+// --- conversion ----------------------------------------------------------
+
+enum ConvertResult : int {
+    kConvertOk = 0,
+    kConvertNoMemory = -1,
+    kConvertBroken = -2,
+    kConvertWriteError = -3,
+};
+
+// Decodes up to `stored_size` bytes from the current position of `input` and,
+// when anything was decoded, writes it to `output` as a BMP file.  The decode
+// buffer holds nine times the bytes that can actually be read.
+int convert_stream(std::FILE* output, std::FILE* input, int64_t stored_size);
+
+// Creates `output_path` and converts the stored stream into it, refusing to
+// touch the input or `also_protect` (the list file being read; may be null).
+// Reports every failure; returns 1 only when the BMP file was written whole.
+int create_bmp_file(const std::string& output_path, std::FILE* input, int64_t stored_size,
+                    const FileId* also_protect);
+
+// Converts the whole file at `path`.  Returns 1 when the input could be opened.
+int convert_file(const std::string& path, const Options& options);
+
+// --- list files ----------------------------------------------------------
+
+struct ListLine {
+    std::string archive_name;
+    int64_t offset;
+    int64_t stored_size;
+    std::string entry_name;
+};
+
+enum ScanResult : int {
+    kLineOk = 0,
+    kLineSkipped = -1, // fewer than four fields
+    kLineOverflow = -2 // four fields, but a number too large for 64 bits
+};
+
+// Scans one piece of a list line like "%s%ld%ld%s" with 64-bit numbers; the
+// scan stops at the first NUL byte.  On kLineOverflow `line.entry_name` is set.
+int scan_list_line(const char* text, size_t length, ListLine& line);
+
+// Reads the next piece of a line from `file` into `piece` like fgets with a
+// 1024-byte buffer: at most 1023 bytes, the line feed included when it fits.
+// A carriage return followed by a line feed reads as one line feed.  False at
+// the end of the input.
+bool read_line_piece(std::FILE* file, std::string& piece);
+
+// Converts the entry of `stored_size` bytes at `offset` in the archive.
+// Returns 1 when the archive could be opened.
+int convert_archive_entry(const std::string& archive_path, int64_t offset, int64_t stored_size,
+                          const std::string& entry_name, const Options& options,
+                          const FileId* list_id);
+
+// Runs every line of the list file ("-": standard input).  Returns 1 when the
+// list was read to its end, 0 when it could not be opened.
+int process_list_file(const std::string& list_path, const Options& options);

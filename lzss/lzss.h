@@ -1,0 +1,71 @@
+// LZSS decoder for KZP stored streams.
+//
+// The stream has no header, magic number, checksum or end marker: it is exactly
+// the stored size's worth of bytes, a sequence of groups.
+//
+//   group     = flag byte, then up to eight items (the last group may hold fewer)
+//   flag byte = one bit per item, least significant bit first:
+//                 1 -> literal:        one byte, output unchanged
+//                 0 -> back-reference: two bytes b0 b1
+//   b0 b1     = position = b0 | (b1 >> 4) << 8   (12 bits)
+//               length   = (b1 & 0x0F) + 3       (3..18)
+//
+// The decoder keeps a 4096-byte window, all zero at the start of a stream.
+// Every output byte, literal or copied, is also stored at window[write_index],
+// and write_index advances by one modulo 4096, starting at 0.  A back-reference
+// copies `length` bytes starting at window index (position + 18) mod 4096, one
+// byte at a time, so it may copy bytes it has just written itself (a source one
+// byte behind the write index repeats the last byte).  Put differently,
+// positions count as if the first output byte had been stored at 4096 - 18.
+//
+// A stream never yields nine or more output bytes per input byte: the densest
+// prefix is a flag byte followed by k back-references, 2k + 1 bytes giving at
+// most 18k.  A buffer of nine times the input therefore always suffices.
+//
+// Promises: no read outside [input, input + input_left) and no write outside
+// [output, output + output_left); any split of the input and any sequence of
+// output allowances yields exactly the bytes of a one-shot decode.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+constexpr int kLzssWindowSize = 4096;
+constexpr int kLzssMaxMatch = 18;
+constexpr int kLzssMinMatch = 3;
+constexpr int kLzssPositionBias = 18; // source index = (position + 18) mod 4096
+constexpr int kLzssChunkSize = 16384; // bytes read from the file per step
+
+struct LzssState {
+    uint8_t copy_buffer[kLzssMaxMatch]; // bytes of the current back-reference
+    int32_t copy_index;                 // next byte of copy_buffer to output
+    int32_t copy_remaining;             // bytes of copy_buffer still to output
+    uint8_t pending_low;                // b0 of a back-reference missing its b1
+    int32_t have_pending_low;           // 1 when pending_low holds a byte
+    int32_t write_index;                // where the next output byte goes in window
+    int32_t flag_bits_left;             // items still governed by flags
+    uint8_t flags;                      // current flag byte, shifted after each item
+    uint8_t window[kLzssWindowSize];    // the sliding dictionary
+};
+
+// A fresh state (zero window, nothing pending), or nullptr when memory is short.
+LzssState* lzss_state_create();
+
+// Releases a state; accepts nullptr.
+void lzss_state_free(LzssState* state);
+
+// Decodes from `input` into `output` until *output_left reaches 0 or the input
+// is used up with nothing waiting to be output.  On return *input_left and
+// *output_left tell what is left; input bytes consumed are the first
+// (old *input_left - new *input_left), output bytes written likewise.  Whatever
+// is left half-done (copied bytes not yet output, a lone b0) stays in `state`
+// and is carried into the next call.  Returns 0.
+int lzss_decode_step(LzssState* state, const uint8_t* input, int32_t* input_left, uint8_t* output,
+                     int32_t* output_left);
+
+// Decodes `stored_size` bytes read from the current position of `input` into
+// `buffer`, which must hold 9 * stored_size bytes.  Reads stop early at the end
+// of the file or on a read error; what was decoded until then counts.  Returns
+// the number of bytes written to `buffer` (0 for stored_size <= 0 or when the
+// state cannot be allocated).
+int64_t decode_stored_stream(std::FILE* input, int64_t stored_size, uint8_t* buffer);
