@@ -4,6 +4,7 @@
 
 #include "bmp/bmp.h"
 #include "lzss/lzss.h"
+#include "messages.h"
 #include "quorbin.h"
 
 namespace {
@@ -44,10 +45,10 @@ int create_bmp_file(const std::string& output_path, std::FILE* input, int64_t st
     case kCreated:
         break;
     case kCreateIsInput:
-        report("output file '%s' is the input file.\n", output_path.c_str());
+        report(MSG_SAME_AS_INPUT, output_path.c_str());
         return 0;
     default:
-        report("can't create file '%s'.\n", output_path.c_str());
+        report(MSG_CANT_CREATE, output_path.c_str());
         return 0;
     }
     int result = convert_stream(out.file, input, stored_size);
@@ -57,14 +58,14 @@ int create_bmp_file(const std::string& output_path, std::FILE* input, int64_t st
     case kConvertOk:
         return 1;
     case kConvertNoMemory:
-        report("out of memory for '%s'.\n", output_path.c_str());
+        report(MSG_NO_MEMORY, output_path.c_str());
         return 0;
     case kConvertBroken:
-        report("broken image data for '%s'.\n", output_path.c_str());
+        report(MSG_BROKEN_IMAGE, output_path.c_str());
         return 0;
     default:
         if (out.regular) std::remove(output_path.c_str());
-        report("can't write file '%s'.\n", output_path.c_str());
+        report(MSG_CANT_WRITE, output_path.c_str());
         return 0;
     }
 }
@@ -72,7 +73,7 @@ int create_bmp_file(const std::string& output_path, std::FILE* input, int64_t st
 int convert_file(const std::string& path, const Options& options) {
     std::FILE* input = open_input(path.c_str());
     if (!input) {
-        report("can't open file '%s'.\n", path.c_str());
+        report(MSG_CANT_OPEN, path.c_str());
         return 0;
     }
     std::string output_path;

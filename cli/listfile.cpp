@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "messages.h"
 #include "quorbin.h"
 
 namespace {
@@ -97,12 +98,11 @@ int convert_archive_entry(const std::string& archive_path, int64_t offset, int64
                           const FileId* list_id) {
     std::FILE* archive = open_input(archive_path.c_str());
     if (!archive) {
-        report("can't open file '%s'.\n", archive_path.c_str());
+        report(MSG_CANT_OPEN, archive_path.c_str());
         return 0;
     }
     if (!seek_to(archive, offset)) {
-        report("can't seek to offset %lld in '%s'.\n", static_cast<long long>(offset),
-               archive_path.c_str());
+        report(MSG_CANT_SEEK, static_cast<long long>(offset), archive_path.c_str());
         std::fclose(archive);
         return 1;
     }
@@ -119,7 +119,7 @@ int process_list_file(const std::string& list_path, const Options& options) {
     const bool from_stdin = list_path == "-";
     std::FILE* list = from_stdin ? stdin : open_input(list_path.c_str());
     if (!list) {
-        report("cat't open list file '%s'.\n", list_path.c_str());
+        report(MSG_CANT_OPEN_LIST, list_path.c_str());
         return 0;
     }
     const FileId list_id = file_id_of(list);
@@ -133,7 +133,7 @@ int process_list_file(const std::string& list_path, const Options& options) {
                                   line.entry_name, options, &list_id);
             break;
         case kLineOverflow:
-            report("bad offset or size for entry '%s'.\n", line.entry_name.c_str());
+            report(MSG_BAD_NUMBER, line.entry_name.c_str());
             break;
         default:
             break;

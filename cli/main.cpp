@@ -1,3 +1,4 @@
+#include "messages.h"
 #include "quorbin.h"
 
 int main(int argc, char** argv) {
@@ -5,7 +6,7 @@ int main(int argc, char** argv) {
     Options options;
     int first_file = parse_options(argc, argv, options);
     if (first_file < 0) {
-        report("option error.\n");
+        report(MSG_OPTION_ERROR);
         return 1;
     }
     if (!options.has_list_file && first_file >= argc) {

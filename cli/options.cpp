@@ -1,5 +1,6 @@
 #include <cstdarg>
 
+#include "messages.h"
 #include "quorbin.h"
 
 void report(const char* format, ...) {
@@ -11,15 +12,11 @@ void report(const char* format, ...) {
 }
 
 void print_banner() {
-    report("quorbin - KZP to BMP converter%33s2026 The quorbin authors\n", "");
+    report(MSG_BANNER, "");
 }
 
 void print_usage() {
-    report("usage: quorbin [option] [kzp-file]\n"
-           "[option]\n"
-           "    -l list-file     : list file\n"
-           "    -c arc-dir       : Archive file Directory\n"
-           "    -C work-dir      : Work Directory\n");
+    report(MSG_USAGE);
 }
 
 int parse_options(int argc, const char* const* argv, Options& options) {
@@ -39,7 +36,7 @@ int parse_options(int argc, const char* const* argv, Options& options) {
             break;
         default:
             // For the argument "-" alone this prints the terminating NUL byte.
-            report("Unknown option '%c'.\n", argv[i][1]);
+            report(MSG_UNKNOWN_OPTION, argv[i][1]);
             return -1;
         }
         if (i + 1 >= argc) return -1;
