@@ -54,6 +54,9 @@ LzssState* lzss_state_create();
 // Releases a state; accepts nullptr.
 void lzss_state_free(LzssState* state);
 
+// Whole groups are decoded by a fast path while enough input and output room
+// remain, the rest one byte at a time; both give the same bytes.
+//
 // Decodes from `input` into `output` until *output_left reaches 0 or the input
 // is used up with nothing waiting to be output.  On return *input_left and
 // *output_left tell what is left; input bytes consumed are the first
@@ -63,9 +66,17 @@ void lzss_state_free(LzssState* state);
 int lzss_decode_step(LzssState* state, const uint8_t* input, int32_t* input_left, uint8_t* output,
                      int32_t* output_left);
 
+// The same decode done strictly one byte per pass, as the format is defined;
+// the reference the fast path is tested and measured against.
+int lzss_decode_step_bytewise(LzssState* state, const uint8_t* input, int32_t* input_left,
+                              uint8_t* output, int32_t* output_left);
+
+enum LzssDecoder : int { kLzssFast, kLzssBytewise };
+
 // Decodes `stored_size` bytes read from the current position of `input` into
 // `buffer`, which must hold 9 * stored_size bytes.  Reads stop early at the end
 // of the file or on a read error; what was decoded until then counts.  Returns
 // the number of bytes written to `buffer` (0 for stored_size <= 0 or when the
 // state cannot be allocated).
-int64_t decode_stored_stream(std::FILE* input, int64_t stored_size, uint8_t* buffer);
+int64_t decode_stored_stream(std::FILE* input, int64_t stored_size, uint8_t* buffer,
+                             LzssDecoder decoder = kLzssFast);

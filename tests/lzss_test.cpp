@@ -6,9 +6,13 @@
 
 namespace {
 
+using Step = int (*)(LzssState*, const uint8_t*, int32_t*, uint8_t*, int32_t*);
+
 // Decodes `stream` fed in random pieces of 1..max_piece bytes, with random
 // output allowances of 1..max_allowance bytes per call.
-Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, int max_piece, int max_allowance) {
+Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, int max_piece, int max_allowance,
+                       Step step = lzss_decode_step) {
+    max_allowance = static_cast<int>(std::min<size_t>(max_allowance, 9 * stream.size() + 1));
     LzssState* state = lzss_state_create();
     Bytes out;
     size_t pos = 0;
@@ -23,8 +27,7 @@ Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, int max_piece, in
                 static_cast<int32_t>(rng() % static_cast<unsigned>(max_allowance)) + 1;
             Bytes room(static_cast<size_t>(allowance) + 1, 0xAB);
             int32_t out_left = allowance;
-            lzss_decode_step(state, stream.data() + pos + (piece - in_left), &in_left, room.data(),
-                             &out_left);
+            step(state, stream.data() + pos + (piece - in_left), &in_left, room.data(), &out_left);
             EXPECT_EQ(room[static_cast<size_t>(allowance)], 0xAB) << "wrote past its allowance";
             out.insert(out.end(), room.begin(), room.begin() + (allowance - out_left));
             if (in_left == 0 && out_left > 0) break;
@@ -143,6 +146,44 @@ TEST(Lzss, LastChunkCompletesLongReference) {
     ASSERT_EQ(out.size(), 1820u * 8 + 2 + 18);
     std::mt19937 rng(5);
     EXPECT_EQ(out, decode_in_pieces(stream, rng, 1 << 20, 1 << 20));
+}
+
+// A random stream whose references favour short distances (runs, short
+// periods, overlapping copies) as well as far ones into the window.
+Bytes synthesized_stream(std::mt19937& rng, size_t groups) {
+    Bytes stream;
+    uint32_t written = 0;
+    for (size_t g = 0; g < groups; g++) {
+        uint8_t flags = static_cast<uint8_t>(rng() % 4 == 0 ? 0xFF * (rng() % 2) : rng());
+        stream.push_back(flags);
+        for (int item = 0; item < 8; item++, flags >>= 1) {
+            if (flags & 1) {
+                stream.push_back(static_cast<uint8_t>(rng()));
+                written++;
+                continue;
+            }
+            uint32_t distance = rng() % 3 == 0 ? rng() % 4096 + 1 : rng() % 24 + 1;
+            uint32_t length = rng() % 16;
+            uint32_t position = (written - distance - kLzssPositionBias) & (kLzssWindowSize - 1);
+            stream.push_back(static_cast<uint8_t>(position));
+            stream.push_back(static_cast<uint8_t>((position >> 8) << 4 | length));
+            written += length + kLzssMinMatch;
+        }
+    }
+    return stream;
+}
+
+// The fast path against the bytewise one, on every split of input and output.
+TEST(Lzss, FastPathMatchesBytewise) {
+    std::mt19937 rng(9);
+    for (int round = 0; round < 40; round++) {
+        Bytes stream = round % 2 ? synthesized_stream(rng, 3000) : random_bytes(rng, 20000);
+        Bytes expected = decode_in_pieces(stream, rng, 1 << 20, 1 << 30, lzss_decode_step_bytewise);
+        for (auto [piece, allowance] :
+             {std::pair{1 << 20, 1 << 30}, {200, 700}, {49, 161}, {5000, 1 << 30}, {1 << 20, 4099}})
+            ASSERT_EQ(decode_in_pieces(stream, rng, piece, allowance), expected)
+                << "round " << round << ", pieces " << piece << ", allowance " << allowance;
+    }
 }
 
 } // namespace
