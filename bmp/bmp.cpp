@@ -25,11 +25,13 @@ uint8_t* put_le32(uint8_t* p, uint32_t v) {
     return put_le16(p, v >> 16);
 }
 
-int64_t padded_row_size(int32_t width) {
+} // namespace
+
+int64_t bmp_row_size(int32_t width) {
     return (static_cast<int64_t>(width) + 3) & ~int64_t{3};
 }
 
-void build_headers(const KzpImage& image, uint8_t* p) {
+void bmp_build_headers(const KzpImage& image, uint8_t* p) {
     *p++ = 'B';
     *p++ = 'M';
     p = put_le32(p, static_cast<uint32_t>(bmp_file_size(image)));
@@ -51,8 +53,6 @@ void build_headers(const KzpImage& image, uint8_t* p) {
     }
 }
 
-} // namespace
-
 int kzp_image_parse(const uint8_t* data, int64_t length, KzpImage* image) {
     if (length < kKzpTrailerSize) return kBmpBroken;
     image->width = read_le32(data + length - 8);
@@ -69,7 +69,7 @@ int kzp_image_parse(const uint8_t* data, int64_t length, KzpImage* image) {
 
 int64_t bmp_file_size(const KzpImage& image) {
     if (image.height <= 0) return kBmpHeaderSize;
-    return kBmpHeaderSize + image.height * padded_row_size(image.width);
+    return kBmpHeaderSize + image.height * bmp_row_size(image.width);
 }
 
 int write_bmp(std::FILE* output, const uint8_t* data, int64_t length) {
@@ -78,7 +78,7 @@ int write_bmp(std::FILE* output, const uint8_t* data, int64_t length) {
     std::unique_ptr<uint8_t[]> staging(new (std::nothrow) uint8_t[kStagingSize]);
     if (!staging) return kBmpWriteError;
     uint8_t* stage = staging.get();
-    build_headers(image, stage);
+    bmp_build_headers(image, stage);
     size_t used = kBmpHeaderSize;
     auto flush = [&]() {
         bool ok = used == 0 || std::fwrite(stage, 1, used, output) == used;
@@ -86,7 +86,7 @@ int write_bmp(std::FILE* output, const uint8_t* data, int64_t length) {
         return ok;
     };
     const size_t width = image.height > 0 ? static_cast<size_t>(image.width) : 0;
-    const size_t row_size = static_cast<size_t>(padded_row_size(static_cast<int32_t>(width)));
+    const size_t row_size = static_cast<size_t>(bmp_row_size(static_cast<int32_t>(width)));
     static const uint8_t zeros[4] = {0, 0, 0, 0};
     for (int32_t row = image.height - 1; row >= 0; row--) {
         const uint8_t* src = image.pixels + static_cast<size_t>(row) * width;

@@ -51,6 +51,12 @@ int kzp_image_parse(const uint8_t* data, int64_t length, KzpImage* image);
 // Length of the BMP file written for `image`.
 int64_t bmp_file_size(const KzpImage& image);
 
+// The 1078 bytes in front of the pixel rows: both headers and the colour table.
+void bmp_build_headers(const KzpImage& image, uint8_t* headers);
+
+// Bytes of one row in the file: the width rounded up to a multiple of four.
+int64_t bmp_row_size(int32_t width);
+
 // Writes the decoded image of `length` bytes to `output` as a BMP file.
 // Returns kBmpOk, kBmpBroken (nothing written) or kBmpWriteError.  The caller
 // flushes and closes the output.

@@ -35,7 +35,7 @@ struct Cursor {
     const uint8_t* in_end;
     uint8_t* out;
     uint8_t* out_end;
-    uint8_t* out_start; // first byte output by this call
+    uint8_t* out_start; // earliest byte of this stream's output that is in memory
 };
 
 bool state_idle(const LzssState* s) {
@@ -103,7 +103,7 @@ inline void copy_match(uint8_t* out, size_t distance, int length) {
     if (distance >= 8) {
         store8(out, load8(src));
         store8(out + 8, load8(src + 8));
-        if (length > 16) store8(out + 16, load8(src + 16));
+        store8(out + 16, load8(src + 16));
     } else if (distance == 1) {
         // A run: fill from a register rather than reload bytes just stored.
         uint64_t run = src[0] * 0x0101010101010101ull;
@@ -112,18 +112,27 @@ inline void copy_match(uint8_t* out, size_t distance, int length) {
         store8(out + 16, run);
     } else {
         // Period 2..7: repeat the pattern, stepping by whole periods.
+        static constexpr uint8_t kIndex[8][8] = {{},
+                                                 {},
+                                                 {0, 1, 0, 1, 0, 1, 0, 1},
+                                                 {0, 1, 2, 0, 1, 2, 0, 1},
+                                                 {0, 1, 2, 3, 0, 1, 2, 3},
+                                                 {0, 1, 2, 3, 4, 0, 1, 2},
+                                                 {0, 1, 2, 3, 4, 5, 0, 1},
+                                                 {0, 1, 2, 3, 4, 5, 6, 0}};
+        static constexpr uint8_t kStep[8] = {0, 0, 8, 6, 8, 5, 6, 7};
+        const uint8_t* index = kIndex[distance];
         uint8_t pattern[8];
-        for (size_t i = 0; i < 8; i++)
-            pattern[i] = src[i % distance];
+        for (int i = 0; i < 8; i++)
+            pattern[i] = src[index[i]];
         uint64_t v = load8(pattern);
-        size_t step = 8 - 8 % distance;
-        for (size_t i = 0; i < static_cast<size_t>(length); i += step)
+        for (int i = 0; i < length; i += kStep[distance])
             store8(out + i, v);
     }
 }
 
-// A match that reaches back before this call's output: bytes older than the
-// call come from the window, which holds them until the fast path ends.
+// A match that reaches back before the output in memory: older bytes come
+// from the window, which holds them until the fast path ends.
 void copy_match_from_window(const LzssState* s, const Cursor& c, int source, size_t distance,
                             int length) {
     for (int k = 0; k < length; k++) {
@@ -133,67 +142,94 @@ void copy_match_from_window(const LzssState* s, const Cursor& c, int source, siz
     }
 }
 
-// Decodes whole groups straight into the output while room remains, then
-// stores the newest output into the window so the bytewise path can resume.
-void decode_fast(LzssState* s, Cursor& c) {
+// Decodes whole groups straight into the output while room remains.  With
+// kFullHistory the 4096 bytes before `out` are in memory, so no reference can
+// reach past them.  Returns with `c` advanced; the window is not updated.
+template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
     const uint8_t* in = c.in;
     uint8_t* out = c.out;
-    uint8_t* const fast_start = out;
-    const int w0 = s->write_index;
+    // The write index less 19, unmasked: a reference's distance back from
+    // `out` is ((write - position) mod 4096) + 1, from 1 to 4096.
+    uint32_t write = static_cast<uint32_t>(s->write_index) - kLzssPositionBias - 1;
     while (c.in_end - in >= kFastInputMargin && c.out_end - out >= kFastOutputMargin) {
         unsigned flags = *in++;
         if (flags == 0xFF) {
             store8(out, load8(in));
             in += 8;
             out += 8;
+            write += 8;
             continue;
         }
-        int items = 8;
-        for (;;) {
-            int literals = std::min(std::countr_one(flags), items);
-            if (literals > 0) {
-                store8(out, load8(in)); // a run of literals in one move
-                in += literals;
-                out += literals;
-                flags >>= literals;
-                items -= literals;
-                if (items == 0) break;
-            }
-            int position = in[0] | (in[1] >> 4) << 8;
-            int length = (in[1] & 0x0F) + kLzssMinMatch;
-            in += 2;
-            int source = (position + kLzssPositionBias) & kWindowMask;
-            int write = (w0 + static_cast<int>(out - fast_start)) & kWindowMask;
-            size_t distance = static_cast<size_t>(((write - source - 1) & kWindowMask) + 1);
-            if (distance <= static_cast<size_t>(out - c.out_start)) {
-                copy_match(out, distance, length);
+        // Every item takes the same path: a literal is a one-byte copy from
+        // the input, a reference one from the output.  Only references that
+        // overlap their own first eight bytes, or reach past the output in
+        // memory, branch off.
+#pragma GCC unroll 8
+        for (int item = 0; item < 8; item++) {
+            // Selections are made with masks, not branches: on mixed data the
+            // literal/reference pattern is unpredictable.
+            const size_t literal = flags >> item & 1;
+            const size_t mask = 0 - literal; // all ones for a literal
+            const unsigned pair = in[0] | in[1] << 8;
+            const unsigned position = (pair & 0xFF) | (pair >> 4 & 0xF00);
+            const size_t distance = ((write - position) & kWindowMask) + 1;
+            const size_t ref_length = (pair >> 8 & 0x0F) + kLzssMinMatch;
+            const size_t length = ref_length - ((ref_length - 1) & mask);
+            const uintptr_t ref_from = reinterpret_cast<uintptr_t>(out) - distance;
+            const uint8_t* from = reinterpret_cast<const uint8_t*>(
+                ref_from + ((reinterpret_cast<uintptr_t>(in) - ref_from) & mask));
+            const bool special =
+                kFullHistory ? (distance | (mask & 8)) < 8
+                             : !literal && (distance < 8 ||
+                                            distance > static_cast<size_t>(out - c.out_start));
+            if (__builtin_expect(special, 0)) {
+                if (kFullHistory || distance <= static_cast<size_t>(out - c.out_start)) {
+                    copy_match(out, distance, static_cast<int>(length));
+                } else {
+                    Cursor at = c;
+                    at.out = out;
+                    copy_match_from_window(s, at, (position + kLzssPositionBias) & kWindowMask,
+                                           distance, static_cast<int>(length));
+                }
             } else {
-                Cursor at = c;
-                at.out = out;
-                copy_match_from_window(s, at, source, distance, length);
+                store8(out, load8(from));
+                store8(out + 8, load8(from + 8));
+                if (length > 16) store8(out + 16, load8(from + 16));
             }
+            in += 2 - literal;
             out += length;
-            flags >>= 1;
-            if (--items == 0) break;
+            write += static_cast<uint32_t>(length);
         }
     }
-    // The window must end up as if every byte had passed through it.
-    size_t produced = static_cast<size_t>(out - fast_start);
-    size_t keep = std::min<size_t>(produced, kLzssWindowSize);
-    size_t at = (static_cast<size_t>(w0) + produced - keep) & kWindowMask;
-    size_t first = std::min(keep, kLzssWindowSize - at);
-    std::memcpy(s->window + at, out - keep, first);
-    std::memcpy(s->window, out - keep + first, keep - first);
-    s->write_index = static_cast<int32_t>((static_cast<size_t>(w0) + produced) & kWindowMask);
     c.in = in;
     c.out = out;
 }
 
+// The fast path: whole groups, then the newest output stored into the window
+// so that the bytewise path resumes exactly where it should.
+void decode_fast(LzssState* s, Cursor& c) {
+    uint8_t* const fast_start = c.out;
+    if (c.out - c.out_start >= kLzssWindowSize)
+        decode_groups<true>(s, c);
+    else
+        decode_groups<false>(s, c);
+    const size_t w0 = static_cast<size_t>(s->write_index);
+    const size_t produced = static_cast<size_t>(c.out - fast_start);
+    const size_t keep = std::min<size_t>(produced, kLzssWindowSize);
+    const size_t at = (w0 + produced - keep) & kWindowMask;
+    const size_t first = std::min(keep, kLzssWindowSize - at);
+    std::memcpy(s->window + at, c.out - keep, first);
+    std::memcpy(s->window, c.out - keep + first, keep - first);
+    s->write_index = static_cast<int32_t>((w0 + produced) & kWindowMask);
+}
+
+// `history` bytes in front of `output` are this stream's latest output, which
+// matches may read there instead of in the window.
 template <bool kFast>
 int decode_step(LzssState* s, const uint8_t* input, int32_t* input_left, uint8_t* output,
-                int32_t* output_left) {
+                int32_t* output_left, size_t history = 0) {
     Cursor c{input, input + std::max(*input_left, 0), output, output + std::max(*output_left, 0),
-             output};
+             output - history};
     for (;;) {
         if (kFast && state_idle(s) && fast_room(c)) decode_fast(s, c);
         decode_bytewise(s, c, kFast);
@@ -231,7 +267,6 @@ int64_t decode_stored_stream(std::FILE* input, int64_t stored_size, uint8_t* buf
     if (stored_size <= 0 || stored_size > INT64_MAX / 9) return 0;
     LzssState* state = lzss_state_create();
     if (!state) return 0;
-    auto step = decoder == kLzssBytewise ? lzss_decode_step_bytewise : lzss_decode_step;
     uint8_t chunk[kLzssChunkSize];
     const int64_t capacity = 9 * stored_size;
     int64_t total = 0;
@@ -247,7 +282,11 @@ int64_t decode_stored_stream(std::FILE* input, int64_t stored_size, uint8_t* buf
         int32_t in_left = static_cast<int32_t>(got);
         int32_t allowance = static_cast<int32_t>(std::min<int64_t>(capacity - total, INT32_MAX));
         int32_t out_left = allowance;
-        step(state, chunk, &in_left, buffer + total, &out_left);
+        if (decoder == kLzssFast)
+            decode_step<true>(state, chunk, &in_left, buffer + total, &out_left,
+                              static_cast<size_t>(std::min<int64_t>(total, kLzssWindowSize)));
+        else
+            lzss_decode_step_bytewise(state, chunk, &in_left, buffer + total, &out_left);
         total += allowance - out_left;
         if (got < want) break;
     }
