@@ -142,67 +142,117 @@ void copy_match_from_window(const LzssState* s, const Cursor& c, int source, siz
     }
 }
 
-// Decodes whole groups straight into the output while room remains.  With
-// kFullHistory the 4096 bytes before `out` are in memory, so no reference can
-// reach past them.  Returns with `c` advanced; the window is not updated.
-template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
-    const uint8_t* in = c.in;
-    uint8_t* out = c.out;
-    // The write index less 19, unmasked: a reference's distance back from
-    // `out` is ((write - position) mod 4096) + 1, from 1 to 4096.
-    uint32_t write = static_cast<uint32_t>(s->write_index) - kLzssPositionBias - 1;
-    while (c.in_end - in >= kFastInputMargin && c.out_end - out >= kFastOutputMargin) {
-        unsigned flags = *in++;
-        if (flags == 0xFF) {
-            store8(out, load8(in));
-            in += 8;
-            out += 8;
-            write += 8;
-            continue;
+// Where the fast path stands: input, output, and the write index less 19,
+// unmasked, so that a reference's distance back from `out` is
+// ((write - position) mod 4096) + 1, from 1 to 4096.
+struct Fast {
+    const uint8_t* in;
+    uint8_t* out;
+    uint32_t write;
+};
+
+// One reference.  With kFullHistory the 4096 bytes before `out` are in
+// memory, so no reference can reach past them.
+template <bool kFullHistory>
+[[gnu::always_inline]] inline void fast_reference(LzssState* s, const Cursor& c, Fast& f) {
+    const unsigned b0 = f.in[0], b1 = f.in[1];
+    const unsigned position = b0 | (b1 & 0xF0) << 4;
+    const size_t distance = ((f.write - position) & kWindowMask) + 1;
+    const size_t length = (b1 & 0x0F) + kLzssMinMatch;
+    // The first 8 bytes are the low `distance` bytes behind `out` repeated:
+    // masking and multiplying by a repeat constant makes that pattern for
+    // distances under 8 and leaves longer ones as loaded.  Matches longer than
+    // 8 that overlap themselves take the careful path.
+    static constexpr uint64_t kLow[9] = {0,          0xFF,         0xFFFF,         0xFFFFFF,
+                                         0xFFFFFFFF, 0xFFFFFFFFFF, 0xFFFFFFFFFFFF, 0xFFFFFFFFFFFFFF,
+                                         ~0ull};
+    static constexpr uint64_t kRepeat[9] = {0,
+                                            0x0101010101010101,
+                                            0x0001000100010001,
+                                            0x0001000001000001,
+                                            0x0000000100000001,
+                                            0x0000010000000001,
+                                            0x0001000000000001,
+                                            0x0100000000000001,
+                                            1};
+    const size_t in_memory = static_cast<size_t>(f.out - c.out_start);
+    const bool long_overlap = (distance < 8) & (length > 8);
+    if (__builtin_expect(long_overlap || (!kFullHistory && distance > in_memory), 0)) {
+        if (kFullHistory || distance <= in_memory) {
+            copy_match(f.out, distance, static_cast<int>(length));
+        } else {
+            Cursor at = c;
+            at.out = f.out;
+            copy_match_from_window(s, at, (position + kLzssPositionBias) & kWindowMask, distance,
+                                   static_cast<int>(length));
         }
-        // Every item takes the same path: a literal is a one-byte copy from
-        // the input, a reference one from the output.  Only references that
-        // overlap their own first eight bytes, or reach past the output in
-        // memory, branch off.
-#pragma GCC unroll 8
-        for (int item = 0; item < 8; item++) {
-            // Selections are made with masks, not branches: on mixed data the
-            // literal/reference pattern is unpredictable.
-            const size_t literal = flags >> item & 1;
-            const size_t mask = 0 - literal; // all ones for a literal
-            const unsigned pair = in[0] | in[1] << 8;
-            const unsigned position = (pair & 0xFF) | (pair >> 4 & 0xF00);
-            const size_t distance = ((write - position) & kWindowMask) + 1;
-            const size_t ref_length = (pair >> 8 & 0x0F) + kLzssMinMatch;
-            const size_t length = ref_length - ((ref_length - 1) & mask);
-            const uintptr_t ref_from = reinterpret_cast<uintptr_t>(out) - distance;
-            const uint8_t* from = reinterpret_cast<const uint8_t*>(
-                ref_from + ((reinterpret_cast<uintptr_t>(in) - ref_from) & mask));
-            const bool special =
-                kFullHistory ? (distance | (mask & 8)) < 8
-                             : !literal && (distance < 8 ||
-                                            distance > static_cast<size_t>(out - c.out_start));
-            if (__builtin_expect(special, 0)) {
-                if (kFullHistory || distance <= static_cast<size_t>(out - c.out_start)) {
-                    copy_match(out, distance, static_cast<int>(length));
-                } else {
-                    Cursor at = c;
-                    at.out = out;
-                    copy_match_from_window(s, at, (position + kLzssPositionBias) & kWindowMask,
-                                           distance, static_cast<int>(length));
-                }
-            } else {
-                store8(out, load8(from));
-                store8(out + 8, load8(from + 8));
-                if (length > 16) store8(out + 16, load8(from + 16));
-            }
-            in += 2 - literal;
-            out += length;
-            write += static_cast<uint32_t>(length);
+    } else {
+        const uint8_t* from = f.out - distance;
+        const size_t d = std::min<size_t>(distance, 8);
+        store8(f.out, (load8(from) & kLow[d]) * kRepeat[d]);
+        store8(f.out + 8, load8(from + 8));
+        if (length > 16) store8(f.out + 16, load8(from + 16));
+    }
+    f.in += 2;
+    f.out += length;
+    f.write += static_cast<uint32_t>(length);
+}
+
+// The next kItems items, whose flag bits kBits are known at compile time: each
+// run of literals is one move, each reference straight-line code.
+template <unsigned kBits, int kItems, bool kFullHistory>
+[[gnu::always_inline]] inline void fast_items(LzssState* s, const Cursor& c, Fast& f) {
+    if constexpr (kItems > 0) {
+        constexpr int kRun = std::min(std::countr_one(kBits), kItems);
+        if constexpr (kRun > 0) {
+            store8(f.out, load8(f.in));
+            f.in += kRun;
+            f.out += kRun;
+            f.write += kRun;
+            fast_items<(kBits >> kRun), kItems - kRun, kFullHistory>(s, c, f);
+        } else {
+            fast_reference<kFullHistory>(s, c, f);
+            fast_items<(kBits >> 1), kItems - 1, kFullHistory>(s, c, f);
         }
     }
-    c.in = in;
-    c.out = out;
+}
+
+// Four items whose flag bits are `nibble`.
+template <bool kFullHistory>
+[[gnu::always_inline]] inline void fast_nibble(unsigned nibble, LzssState* s, const Cursor& c,
+                                               Fast& f) {
+#define QUORBIN_NIBBLE(n)                                                                          \
+    case n:                                                                                        \
+        fast_items<n, 4, kFullHistory>(s, c, f);                                                   \
+        break;
+    switch (nibble) {
+        QUORBIN_NIBBLE(0)
+        QUORBIN_NIBBLE(1) QUORBIN_NIBBLE(2) QUORBIN_NIBBLE(3) QUORBIN_NIBBLE(4) QUORBIN_NIBBLE(5)
+            QUORBIN_NIBBLE(6) QUORBIN_NIBBLE(7) QUORBIN_NIBBLE(8) QUORBIN_NIBBLE(9)
+                QUORBIN_NIBBLE(10) QUORBIN_NIBBLE(11) QUORBIN_NIBBLE(12) QUORBIN_NIBBLE(13)
+                    QUORBIN_NIBBLE(14) QUORBIN_NIBBLE(15)
+    }
+#undef QUORBIN_NIBBLE
+}
+
+// Decodes whole groups straight into the output while room remains.
+// Returns with `c` advanced; the window is not updated.
+template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
+    Fast f{c.in, c.out, static_cast<uint32_t>(s->write_index) - kLzssPositionBias - 1};
+    while (c.in_end - f.in >= kFastInputMargin && c.out_end - f.out >= kFastOutputMargin) {
+        const unsigned flags = *f.in++;
+        if (flags == 0xFF) {
+            store8(f.out, load8(f.in));
+            f.in += 8;
+            f.out += 8;
+            f.write += 8;
+            continue;
+        }
+        fast_nibble<kFullHistory>(flags & 0x0F, s, c, f);
+        fast_nibble<kFullHistory>(flags >> 4, s, c, f);
+    }
+    c.in = f.in;
+    c.out = f.out;
 }
 
 // The fast path: whole groups, then the newest output stored into the window
