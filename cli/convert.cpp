@@ -71,7 +71,7 @@ int create_bmp_file(const std::string& output_path, std::FILE* input, int64_t st
 }
 
 int convert_file(const std::string& path, const Options& options) {
-    std::FILE* input = open_input(path.c_str());
+    std::FILE* input = open_input(path.c_str(), kReadBlocks);
     if (!input) {
         report(MSG_CANT_OPEN, path.c_str());
         return 0;

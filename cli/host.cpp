@@ -10,7 +10,7 @@ FileId file_id_of(std::FILE* file) {
     return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), true};
 }
 
-std::FILE* open_input(const char* path) {
+std::FILE* open_input(const char* path, InputUse use) {
     std::FILE* file = std::fopen(path, "rb");
     if (!file) return nullptr;
     struct stat st;
@@ -18,6 +18,7 @@ std::FILE* open_input(const char* path) {
         std::fclose(file);
         return nullptr;
     }
+    if (use == kReadBlocks) std::setvbuf(file, nullptr, _IONBF, 0);
     return file;
 }
 
@@ -48,6 +49,7 @@ int create_output(const char* path, const FileId* protect, int count, OutputFile
         close(fd);
         return kCreateFailed;
     }
+    std::setvbuf(out->file, nullptr, _IONBF, 0);
     return kCreated;
 }
 

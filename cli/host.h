@@ -15,9 +15,13 @@ struct FileId {
 
 FileId file_id_of(std::FILE* file);
 
+// How an input is read: in large blocks of its own (no stdio buffer needed)
+// or in small pieces, such as a list file read a byte at a time.
+enum InputUse : int { kReadBlocks, kReadText };
+
 // Opens an existing file for reading (binary and text are the same on POSIX
 // hosts).  A directory is refused as if it did not exist.  nullptr on failure.
-std::FILE* open_input(const char* path);
+std::FILE* open_input(const char* path, InputUse use);
 
 // Outcome of create_output.
 enum CreateResult : int {
@@ -26,7 +30,8 @@ enum CreateResult : int {
     kCreateIsInput = -2 // the path names one of the protected files
 };
 
-// An output file opened for writing in binary mode.
+// An output file opened for writing in binary mode, unbuffered: the BMP
+// writer hands it large blocks.
 struct OutputFile {
     std::FILE* file;
     bool regular; // a regular file, which may be removed when a write fails

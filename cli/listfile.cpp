@@ -96,7 +96,7 @@ bool read_line_piece(std::FILE* file, std::string& piece) {
 int convert_archive_entry(const std::string& archive_path, int64_t offset, int64_t stored_size,
                           const std::string& entry_name, const Options& options,
                           const FileId* list_id) {
-    std::FILE* archive = open_input(archive_path.c_str());
+    std::FILE* archive = open_input(archive_path.c_str(), kReadBlocks);
     if (!archive) {
         report(MSG_CANT_OPEN, archive_path.c_str());
         return 0;
@@ -117,7 +117,7 @@ int convert_archive_entry(const std::string& archive_path, int64_t offset, int64
 
 int process_list_file(const std::string& list_path, const Options& options) {
     const bool from_stdin = list_path == "-";
-    std::FILE* list = from_stdin ? stdin : open_input(list_path.c_str());
+    std::FILE* list = from_stdin ? stdin : open_input(list_path.c_str(), kReadText);
     if (!list) {
         report(MSG_CANT_OPEN_LIST, list_path.c_str());
         return 0;

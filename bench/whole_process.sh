@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Whole-process timings: `quorbin FILE` on a 2048x2048 photo-like KZP file
+# against the straightforward build of the same job, and a 10,000-entry list
+# file.  Needs the bench preset built (cmake --workflow --preset bench).
+#   bench/whole_process.sh [OTHER_QUORBIN]   OTHER_QUORBIN: a second build to
+#                                            time on the list file, e.g. an
+#                                            older commit's
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/bench
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# Average wall time in milliseconds of N runs, after three warm-up runs.
+average_ms() {
+    local n=$1; shift
+    for _ in 1 2 3; do "$@" >/dev/null 2>&1; done
+    local start end
+    start=$(date +%s%N)
+    for ((i = 0; i < n; i++)); do "$@" >/dev/null 2>&1; done
+    end=$(date +%s%N)
+    echo "scale=2; ($end - $start) / $n / 1000000" | bc
+}
+
+"$build/bench/decode_bench" --write photo photo.kzp
+: >empty.kzp
+fast=$(average_ms 100 "$build/quorbin" photo.kzp)
+base=$(average_ms 30 "$build/bench/baseline_job" photo.kzp baseline.bmp)
+idle=$(average_ms 100 "$build/quorbin" empty.kzp)
+cmp -s photo.bmp baseline.bmp || { echo "the two builds wrote different files" >&2; exit 1; }
+echo "quorbin photo.kzp: $fast ms; straightforward build: $base ms; ratio $(echo "scale=3; $fast / $base" | bc)"
+echo "quorbin on an empty file (process start and exit): $idle ms"
+for run in photo empty; do
+    /usr/bin/time -f "$run.kzp: peak RSS %M KiB" "$build/quorbin" $run.kzp 2>&1 >/dev/null | tail -1
+done
+
+"$build/bench/decode_bench" --archive "$work" 10000
+# Steady state: every output already exists, as when an archive is converted
+# again; the builds take turns so that file-system noise hits both alike.
+mkdir out
+"$build/quorbin" -C out/ -l many.lst >/dev/null 2>&1
+for round in 1 2 3; do
+    for binary in "$build/quorbin" "$@"; do
+        start=$(date +%s%N)
+        "$binary" -C out/ -l many.lst >/dev/null 2>&1
+        end=$(date +%s%N)
+        echo "round $round, $binary, 10,000 entries: $(((end - start) / 1000000)) ms"
+    done
+done
