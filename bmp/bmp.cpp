@@ -87,8 +87,10 @@ int write_bmp(std::FILE* output, const uint8_t* data, int64_t length) {
     };
     const size_t width = image.height > 0 ? static_cast<size_t>(image.width) : 0;
     const size_t row_size = static_cast<size_t>(bmp_row_size(static_cast<int32_t>(width)));
+    // Rows of width 0 hold no bytes: a huge height must not cost a pass per row.
+    const int32_t rows = row_size > 0 ? image.height : 0;
     static const uint8_t zeros[4] = {0, 0, 0, 0};
-    for (int32_t row = image.height - 1; row >= 0; row--) {
+    for (int32_t row = rows - 1; row >= 0; row--) {
         const uint8_t* src = image.pixels + static_cast<size_t>(row) * width;
         if (row_size > kStagingSize - used && !flush()) return kBmpWriteError;
         if (row_size <= kStagingSize) {

@@ -41,6 +41,7 @@ TEST(Bmp, WritesRowsBottomUpWithPadding) {
         {0, -4, 0, 1078},
         {333, 111, 40, 1078 + 336 * 111},
         {1000, 300, 0, 1078 + 1000 * 300},
+        {0, INT32_MAX, 9, 1078}, // no pass per empty row
     };
     std::mt19937 rng(11);
     for (const Case& c : cases) {

@@ -64,7 +64,7 @@ inline std::string le32(uint32_t v) {
 // The BMP file for a picture, spelled out field by field.
 inline std::string expected_bmp(const Picture& pic) {
     uint32_t row = (static_cast<uint32_t>(pic.width) + 3) / 4 * 4;
-    uint32_t rows = pic.height > 0 ? static_cast<uint32_t>(pic.height) : 0;
+    uint32_t rows = pic.height > 0 && row > 0 ? static_cast<uint32_t>(pic.height) : 0;
     std::string bmp = "BM" + le32(1078 + row * rows) + le32(0) + le32(1078);
     bmp += le32(40) + le32(static_cast<uint32_t>(pic.width)) +
            le32(static_cast<uint32_t>(pic.height)) + std::string("\1\0\10\0", 4) +

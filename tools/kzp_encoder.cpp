@@ -94,7 +94,9 @@ std::vector<uint8_t> lzss_compress(const uint8_t* data, size_t size, int max_cha
 
 std::vector<uint8_t> kzp_image_bytes(int32_t width, int32_t height, const uint8_t* pixels,
                                      const uint8_t* palette) {
-    size_t pixel_bytes = static_cast<size_t>(width) * static_cast<size_t>(height);
+    // A width or height of 0 or less has no pixel rows.
+    size_t pixel_bytes =
+        width > 0 && height > 0 ? static_cast<size_t>(width) * static_cast<size_t>(height) : 0;
     std::vector<uint8_t> image(pixels, pixels + pixel_bytes);
     image.insert(image.end(), palette, palette + 1024);
     for (uint32_t v : {static_cast<uint32_t>(width), static_cast<uint32_t>(height)})

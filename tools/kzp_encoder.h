@@ -17,6 +17,7 @@ inline std::vector<uint8_t> lzss_compress(const std::vector<uint8_t>& data, int 
 
 // The decoded layout of a KZP image: `width * height` pixel bytes (top row
 // first), the 1024-byte palette (red, green, blue, unused), then width and
-// height as little-endian 32-bit values.
+// height as little-endian 32-bit values.  With a width or height of 0 or
+// less there are no pixel bytes.
 std::vector<uint8_t> kzp_image_bytes(int32_t width, int32_t height, const uint8_t* pixels,
                                      const uint8_t* palette);

@@ -1,0 +1,72 @@
+// Writes the seed corpora of the fuzz harnesses:  make_corpus DIR
+// DIR/<harness>/ gets a few small inputs made with the project's encoder.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kzp_encoder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes bytes(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+// A compressed image of `width` x `height` with `extra` bytes in front.
+Bytes image(int32_t width, int32_t height, size_t extra = 0) {
+    Bytes pixels(width > 0 && height > 0 ? static_cast<size_t>(width) * height : 0);
+    for (size_t i = 0; i < pixels.size(); i++)
+        pixels[i] = static_cast<uint8_t>(i * 7 / 5);
+    Bytes palette(1024);
+    for (size_t i = 0; i < palette.size(); i++)
+        palette[i] = static_cast<uint8_t>(i * 13);
+    Bytes decoded(extra, 0x5A);
+    Bytes body = kzp_image_bytes(width, height, pixels.data(), palette.data());
+    decoded.insert(decoded.end(), body.begin(), body.end());
+    return lzss_compress(decoded);
+}
+
+bool write(const std::filesystem::path& path, const Bytes& data) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_corpus DIR\n");
+        return 2;
+    }
+    const std::filesystem::path dir = argv[1];
+    const std::vector<std::pair<std::string, std::vector<Bytes>>> seeds = {
+        {"decoder",
+         {{0xFF, 1, 2, 3, 4, 5, 6, 7, 8},
+          {0x01, 'x', 0xEE, 0xF0},
+          {0x00, 0x34, 0x1F, 0x12},
+          lzss_compress(bytes("abababababcabcabcabcabcdddddddddddddddddddddd")),
+          image(6, 3)}},
+        {"roundtrip", {bytes("hello hello hello"), Bytes(300, 0), bytes("abcabcabcabcxyz")}},
+        {"image",
+         {image(5, 3), image(8, 2, 7), image(4, 0), image(3, -2), image(0, 4),
+          Bytes{0xFF, 1, 2, 3}}},
+        {"listfile",
+         {bytes("pack01.dat 640 512 title.kzp\n"), bytes("a 1 512title.kzp\r\nb +5 -3 c d\n\n"),
+          bytes("a 0x10 5 t\na - 3 t\na 99999999999999999999 1 big\n"),
+          bytes(std::string(1100, 'x') + " 1 2 y\n")}},
+        {"options",
+         {bytes(std::string("-C\0out\0a.kzp", 12)), bytes(std::string("-l\0-\0-c\0data/", 13)),
+          bytes("-x"), bytes("-"), bytes(std::string("a\0-C\0out", 8))}},
+    };
+    for (const auto& [harness, inputs] : seeds) {
+        std::filesystem::create_directories(dir / harness);
+        for (size_t i = 0; i < inputs.size(); i++)
+            if (!write(dir / harness / ("seed" + std::to_string(i)), inputs[i])) return 1;
+    }
+    return 0;
+}

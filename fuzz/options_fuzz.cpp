@@ -1,0 +1,49 @@
+// Arbitrary argument vectors (NUL-separated) through parse_options.  The result
+// is -1 or an index where the options end; every argument before it is an
+// option letter l, C or c with its value, and the values kept are the last
+// ones given.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "quorbin.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::string> args{"quorbin"};
+    std::string current;
+    for (size_t i = 0; i < size && args.size() < 64; i++) {
+        if (data[i] == 0)
+            args.push_back(current), current.clear();
+        else
+            current += static_cast<char>(data[i]);
+    }
+    args.push_back(current);
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(args.size());
+
+    Options options;
+    const int first = parse_options(argc, argv.data(), options);
+    // The same scan, spelled out.
+    Options expected;
+    int i = 1;
+    for (; i < argc && args[i][0] == '-'; i += 2) {
+        const char letter = args[i][1];
+        if ((letter != 'l' && letter != 'C' && letter != 'c') || i + 1 >= argc) {
+            if (first != -1) std::abort();
+            return 0;
+        }
+        std::string& value = letter == 'l'   ? expected.list_file
+                             : letter == 'C' ? expected.work_dir
+                                             : expected.archive_dir;
+        value = args[i + 1];
+        expected.has_list_file |= letter == 'l';
+    }
+    if (first != i || options.list_file != expected.list_file ||
+        options.work_dir != expected.work_dir || options.archive_dir != expected.archive_dir ||
+        options.has_list_file != expected.has_list_file)
+        std::abort();
+    return 0;
+}
