@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 #include "kzp_encoder.h"
 #include "test_util.h"
@@ -32,13 +36,15 @@ class E2E : public testing::Test {
 
     // Runs quorbin in the work directory; with `merged` standard error goes
     // into `out` as well, to check the order the two streams appear in.
+    // `stdin_from` replaces the redirection of standard input (e.g. "<&-").
     Result run(const std::vector<std::string>& args, const std::string& input = "",
-               bool merged = false) {
+               bool merged = false, const char* stdin_from = nullptr) {
         write_file(io.path / "in", Bytes(input.begin(), input.end()));
         std::string command = "cd " + quote(work.path.string()) + " && exec " + QUORBIN_BINARY;
         for (const std::string& arg : args)
             command += " " + quote(arg);
-        command += " <" + quote((io.path / "in").string()) + " >" +
+        command += std::string(" ") +
+                   (stdin_from ? stdin_from : "<" + quote((io.path / "in").string())) + " >" +
                    quote((io.path / "out").string()) +
                    (merged ? " 2>&1" : " 2>" + quote((io.path / "err").string()));
         int status = std::system(command.c_str());
@@ -252,6 +258,9 @@ TEST_F(E2E, OutOfMemory) {
     fs::resize_file(work.path / "sparse.dat", std::stoull(size));
     put("list", "sparse.dat 0 " + size + " huge.kzp\n");
     Result r = run({"-l", "list"});
+    // Under AddressSanitizer the refused allocation is also noted on stderr.
+    if (size_t at = r.err.find("==WARNING: AddressSanitizer failed"); at != std::string::npos)
+        r.err.erase(r.err.rfind('\n', at) + 1, r.err.find('\n', at) - r.err.rfind('\n', at));
     EXPECT_EQ(r.out, "sparse.dat/huge.kzp         -> huge.bmp ... ");
     EXPECT_EQ(r.err, kBanner + "out of memory for 'huge.bmp'.\n");
     EXPECT_EQ(fs::file_size(work.path / "huge.bmp"), 0u);
@@ -275,6 +284,165 @@ TEST_F(E2E, BundledExamples) {
         ASSERT_GT(bmp.size(), 1078u) << name;
         EXPECT_EQ(bmp.substr(2, 4), le32(static_cast<uint32_t>(bmp.size()))) << name;
     }
+}
+
+// --- hostile input -------------------------------------------------------
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        n++;
+    return n;
+}
+
+// Sizes near 2^62 and offsets near 2^63 neither crash nor cost memory.
+TEST_F(E2E, HugeSizesAndOffsets) {
+    auto [pic, stream] = picture(5, 4);
+    put("a.dat", stream);
+    put("list", "a.dat 0 4611686018427387904 big.kzp\n"
+                "a.dat 9223372036854775807 4611686018427387904 far.kzp\n"
+                "a.dat 4611686018427387904 9223372036854775807 mid.kzp\n");
+    Result r = run({"-l", "list"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(files()["big.bmp"], expected_bmp(pic));
+    // Whether the host can seek that far depends on the file system: either
+    // the seek is refused, or the offset lies past the end (empty file, OK).
+    for (const char* name : {"far", "mid"}) {
+        std::string bmp = std::string(name) + ".bmp";
+        bool refused = r.err.find(std::string(" in 'a.dat'.\n")) != std::string::npos &&
+                       !fs::exists(work.path / bmp);
+        EXPECT_TRUE(refused || (fs::file_size(work.path / bmp) == 0 &&
+                                r.out.find("-> " + bmp + " ... OK\n") != std::string::npos))
+            << name;
+    }
+    rusage usage;
+    getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "peak resident KiB of quorbin";
+}
+
+// 100,000 lines of good entries, broken ones and junk: every good entry is
+// converted, every bad one reported, and the run goes to its end.
+TEST_F(E2E, HundredThousandLines) {
+    std::vector<Picture> pics;
+    std::string archive = "HDR";
+    std::vector<std::string> where;
+    for (auto [w, h] : {std::pair{4, 3}, {5, 2}, {7, 1}}) {
+        auto [pic, stream] = picture(w, h);
+        where.push_back(std::to_string(archive.size()) + " " + std::to_string(stream.size()));
+        archive += stream;
+        pics.push_back(pic);
+    }
+    const std::string broken = as_string(lzss_compress(random_bytes(rng, 900)));
+    where.push_back(std::to_string(archive.size()) + " " + std::to_string(broken.size()));
+    archive += broken;
+    put("pack.dat", archive);
+    std::string list;
+    for (int i = 0; i < 100000; i++) {
+        const std::string n = std::to_string(i / 10 % 20);
+        switch (i % 10) {
+        case 0:
+        case 1:
+        case 2:
+            list +=
+                "pack.dat " + where[i % 10] + " g" + std::to_string(i % 10) + "_" + n + ".kzp\n";
+            break;
+        case 3:
+            list += "pack.dat " + where[3] + " b" + n + ".kzp\r\n";
+            break;
+        case 4:
+            list += "nope.dat 0 10 x.kzp\n";
+            break;
+        case 5:
+            list += "pack.dat 1 99999999999999999999 o.kzp\n";
+            break;
+        case 6:
+            list += "pack.dat -5 10 s.kzp\n";
+            break;
+        case 7:
+            list += "pack.dat 1 2\n";
+            break;
+        case 8:
+            list += i % 20 == 8 ? "\n" : "x 0x10 5 y\n";
+            break;
+        default:
+            list += "pack.dat 3 0 z.kzp\n";
+        }
+    }
+    put("list", list);
+    Result r = run({"-l", "list"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(count(r.out, " ... OK\n"), 40000u);
+    EXPECT_EQ(count(r.out, " ... "), 50000u);
+    EXPECT_EQ(count(r.err, "broken image data for 'b"), 10000u);
+    EXPECT_EQ(count(r.err, "can't open file 'nope.dat'.\n"), 10000u);
+    EXPECT_EQ(count(r.err, "bad offset or size for entry 'o.kzp'.\n"), 10000u);
+    EXPECT_EQ(count(r.err, "can't seek to offset -5 in 'pack.dat'.\n"), 10000u);
+    EXPECT_EQ(count(r.err, "\n"), 40001u);
+    std::map<std::string, std::string> all = files();
+    EXPECT_EQ(all.size(), 2u + 60 + 20 + 1);
+    for (int k = 0; k < 3; k++)
+        for (int n = 0; n < 20; n++)
+            ASSERT_EQ(all["g" + std::to_string(k) + "_" + std::to_string(n) + ".bmp"],
+                      expected_bmp(pics[static_cast<size_t>(k)]));
+    EXPECT_EQ(all["b0.bmp"] + all["b19.bmp"] + all["z.bmp"], "");
+}
+
+// An archive that ends in the middle of an entry: the entries before it are
+// converted, the cut one is refused, the ones after it are past the end.
+TEST_F(E2E, TruncatedArchive) {
+    auto [first, first_stream] = picture(6, 6);
+    auto [second, second_stream] = picture(8, 8);
+    put("cut.dat", first_stream + second_stream.substr(0, second_stream.size() / 2));
+    const std::string at2 = std::to_string(first_stream.size()) + " ";
+    put("list", "cut.dat 0 " + std::to_string(first_stream.size()) + " one.kzp\n" + "cut.dat " +
+                    at2 + std::to_string(second_stream.size()) + " two.kzp\n" + "cut.dat " +
+                    std::to_string(first_stream.size() + second_stream.size()) +
+                    " 100 three.kzp\n");
+    Result r = run({"-l", "list"});
+    EXPECT_EQ(r.out, "cut.dat/one.kzp          -> one.bmp ... OK\n"
+                     "cut.dat/two.kzp          -> two.bmp ... "
+                     "cut.dat/three.kzp        -> three.bmp ... OK\n");
+    EXPECT_EQ(r.err, kBanner + "broken image data for 'two.bmp'.\n");
+    std::map<std::string, std::string> all = files();
+    EXPECT_EQ(all["one.bmp"], expected_bmp(first));
+    EXPECT_EQ(all["two.bmp"] + all["three.bmp"], "");
+}
+
+// A directory nothing can be created in, even by root: the job fails, the
+// next one still runs.
+TEST_F(E2E, UnwritableOutputDirectory) {
+    fs::create_directories(work.path / "ro");
+    fs::permissions(work.path / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    std::string dir = access((work.path / "ro").c_str(), W_OK) == 0 ? "/proc/" : "ro/";
+    if (dir == "/proc/" && !fs::is_directory("/proc")) GTEST_SKIP() << "no read-only directory";
+    auto [pic, stream] = picture(3, 3);
+    put("a.kzp", stream);
+    Result r = run({"-C", dir, "a.kzp", "a.kzp"});
+    EXPECT_EQ(r.out,
+              "a.kzp            -> " + dir + "a.bmp ... a.kzp            -> " + dir + "a.bmp ... ");
+    EXPECT_EQ(r.err, kBanner + "can't create file '" + dir + "a.bmp'.\n" + "can't create file '" +
+                         dir + "a.bmp'.\n");
+    fs::permissions(work.path / "ro", fs::perms::owner_all);
+}
+
+// A list that comes through a FIFO, and standard input closed at once.
+TEST_F(E2E, ListFromFifoOrClosedInput) {
+    auto [pic, stream] = picture(4, 4);
+    put("a.dat", stream);
+    ASSERT_EQ(mkfifo((work.path / "fifo").c_str(), 0600), 0);
+    std::thread writer(
+        [&] { std::ofstream(work.path / "fifo") << "a.dat 0 " << stream.size() << " f.kzp\n"; });
+    Result r = run({"-l", "fifo"});
+    writer.join();
+    EXPECT_EQ(r.out, "a.dat/f.kzp            -> f.bmp ... OK\n");
+    EXPECT_EQ(r.err, kBanner);
+    EXPECT_EQ(files()["f.bmp"], expected_bmp(pic));
+    for (const char* closed : {"<&-", "</dev/null"}) {
+        r = run({"-l", "-"}, "", false, closed);
+        EXPECT_EQ(r.status, 0) << closed;
+        EXPECT_EQ(r.out + r.err, kBanner) << closed;
+    }
+    EXPECT_EQ(files().size(), 2u);
 }
 
 } // namespace
