@@ -89,13 +89,6 @@ int kind_named(const char* name) {
     std::exit(2);
 }
 
-bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
-}
-
 // N entries of 64x64 to 160x120 pictures of every kind, one archive.
 int write_archive(const std::string& dir, int count) {
     std::vector<uint8_t> archive;
@@ -110,8 +103,9 @@ int write_archive(const std::string& dir, int count) {
                 " e" + std::to_string(i) + ".kzp\n";
         archive.insert(archive.end(), stream.begin(), stream.end());
     }
-    return write_bytes(dir + "/many.dat", archive) &&
-                   write_bytes(dir + "/many.lst", std::vector<uint8_t>(list.begin(), list.end()))
+    return write_whole_file((dir + "/many.dat").c_str(), archive) &&
+                   write_whole_file((dir + "/many.lst").c_str(),
+                                    std::vector<uint8_t>(list.begin(), list.end()))
                ? 0
                : 1;
 }
@@ -128,7 +122,7 @@ int main(int argc, char** argv) {
         return n == static_cast<int64_t>(s.image.size()) ? 0 : 1;
     }
     if (argc == 4 && std::strcmp(argv[1], "--write") == 0)
-        return write_bytes(argv[3], sample(kind_named(argv[2])).stream) ? 0 : 1;
+        return write_whole_file(argv[3], sample(kind_named(argv[2])).stream) ? 0 : 1;
     if (argc == 4 && std::strcmp(argv[1], "--archive") == 0)
         return write_archive(argv[2], std::atoi(argv[3]));
 

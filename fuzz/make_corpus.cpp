@@ -29,13 +29,6 @@ Bytes image(int32_t width, int32_t height, size_t extra = 0) {
     return lzss_compress(decoded);
 }
 
-bool write(const std::filesystem::path& path, const Bytes& data) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-    return std::fclose(f) == 0 && ok;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -66,7 +59,9 @@ int main(int argc, char** argv) {
     for (const auto& [harness, inputs] : seeds) {
         std::filesystem::create_directories(dir / harness);
         for (size_t i = 0; i < inputs.size(); i++)
-            if (!write(dir / harness / ("seed" + std::to_string(i)), inputs[i])) return 1;
+            if (!write_whole_file((dir / harness / ("seed" + std::to_string(i))).c_str(),
+                                  inputs[i]))
+                return 1;
     }
     return 0;
 }

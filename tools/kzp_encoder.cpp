@@ -1,6 +1,7 @@
 #include "kzp_encoder.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -103,4 +104,11 @@ std::vector<uint8_t> kzp_image_bytes(int32_t width, int32_t height, const uint8_
         for (int shift = 0; shift < 32; shift += 8)
             image.push_back(static_cast<uint8_t>(v >> shift));
     return image;
+}
+
+bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes) {
+    std::FILE* f = std::fopen(path, "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
 }

@@ -15,6 +15,9 @@ inline std::vector<uint8_t> lzss_compress(const std::vector<uint8_t>& data, int 
     return lzss_compress(data.data(), data.size(), max_chain);
 }
 
+// Writes `bytes` to a new file at `path`; false when that fails.
+bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes);
+
 // The decoded layout of a KZP image: `width * height` pixel bytes (top row
 // first), the 1024-byte palette (red, green, blue, unused), then width and
 // height as little-endian 32-bit values.  With a width or height of 0 or

@@ -107,13 +107,6 @@ std::vector<uint8_t> encode(const Picture& pic) {
     return lzss_compress(kzp_image_bytes(pic.width, pic.height, pic.pixels.data(), pic.palette));
 }
 
-bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -133,7 +126,7 @@ int main(int argc, char** argv) {
         {"tiles.kzp", tiles(123, 77)},
     };
     for (const Named& f : files)
-        if (!write_file(dir + f.name, encode(f.pic))) {
+        if (!write_whole_file((dir + f.name).c_str(), encode(f.pic))) {
             std::fprintf(stderr, "can't write %s%s\n", dir.c_str(), f.name);
             return 1;
         }
@@ -154,8 +147,9 @@ int main(int argc, char** argv) {
         archive.insert(archive.end(), stream.begin(), stream.end());
         archive.insert(archive.end(), {0xDE, 0xAD, 0xBE, 0xEF});
     }
-    if (!write_file(dir + "pack.dat", archive) ||
-        !write_file(dir + "pack.lst", std::vector<uint8_t>(list.begin(), list.end()))) {
+    if (!write_whole_file((dir + "pack.dat").c_str(), archive) ||
+        !write_whole_file((dir + "pack.lst").c_str(),
+                          std::vector<uint8_t>(list.begin(), list.end()))) {
         std::fprintf(stderr, "can't write the archive into %s\n", dir.c_str());
         return 1;
     }
