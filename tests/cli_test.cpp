@@ -41,10 +41,7 @@ TEST(Options, Parsing) {
         std::string list, work, archive;
     } cases[] = {
         {{}, 1, false, "", "", ""},
-        {{"a.kzp"}, 1, false, "", "", ""},
         {{"-C"}, -1, false, "", "", ""},
-        {{"-l"}, -1, false, "", "", ""},
-        {{"-x", "a.kzp"}, -1, false, "", "", ""},
         {{"-C", "out", "a", "b"}, 3, false, "", "out", ""},
         {{"a", "-C", "out"}, 1, false, "", "", ""},
         {{"-C", "x", "-C", "y"}, 5, false, "", "y", ""},

@@ -139,24 +139,17 @@ TEST_F(E2E, SingleFiles) {
                                     "wide.kzp         -> out/wide.bmp ... OK\n");
 }
 
-// The backslash is the only directory separator the program knows.
-TEST_F(E2E, NamingOnPosixHosts) {
+// The backslash is the only directory separator the program knows: on a
+// POSIX host "-C out" names files in the current directory.
+TEST_F(E2E, BackslashAfterWorkDirectory) {
     auto [pic, stream] = picture(3, 2);
     put("sub/pic.kzp", stream);
     put("a-rather-long-name.kzp", stream);
-    Result r = run({"a-rather-long-name.kzp", "./sub/pic.kzp", "sub/pic.kzp", "-C", "out"});
-    EXPECT_EQ(r.out, "a-rather-long-name.kzp -> a-rather-long-name.bmp ... OK\n"
-                     "./sub/pic.kzp    -> .bmp ... OK\n"
-                     "sub/pic.kzp      -> sub/pic.bmp ... OK\n");
-    EXPECT_EQ(r.err, kBanner + "can't open file '-C'.\ncan't open file 'out'.\n");
-    r = run({"-C", "out", "sub/pic.kzp", "a-rather-long-name.kzp"});
+    Result r = run({"-C", "out", "sub/pic.kzp", "a-rather-long-name.kzp"});
     EXPECT_EQ(r.out, "sub/pic.kzp      -> out\\sub/pic.bmp ... " // out\sub is no directory
                      "a-rather-long-name.kzp -> out\\a-rather-long-name.bmp ... OK\n");
     EXPECT_EQ(r.err, kBanner + "can't create file 'out\\sub/pic.bmp'.\n");
-    std::map<std::string, std::string> all = files();
-    for (const char* name :
-         {"a-rather-long-name.bmp", ".bmp", "sub/pic.bmp", "out\\a-rather-long-name.bmp"})
-        EXPECT_EQ(all[name], expected_bmp(pic)) << name;
+    EXPECT_EQ(files()["out\\a-rather-long-name.bmp"], expected_bmp(pic));
 }
 
 TEST_F(E2E, NeverOverwritesItsInput) {
