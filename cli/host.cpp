@@ -25,7 +25,8 @@ std::FILE* open_input(const char* path, InputUse use) {
 int create_output(const char* path, const FileId* protect, int count, OutputFile* out) {
     // Open without O_TRUNC first: the file is only emptied once it is known
     // not to be one of the files this job reads.
-    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    // O_NONBLOCK: a FIFO with no reader is refused instead of waited for.
+    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) return kCreateFailed;
     struct stat st;
     if (fstat(fd, &st) != 0) {
@@ -40,6 +41,10 @@ int create_output(const char* path, const FileId* protect, int count, OutputFile
         }
     }
     out->regular = S_ISREG(st.st_mode);
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return kCreateFailed;
+    }
     if (out->regular && ftruncate(fd, 0) != 0) {
         close(fd);
         return kCreateFailed;

@@ -232,13 +232,17 @@ TEST_F(E2E, UnreadableListFile) {
     }
 }
 
-TEST_F(E2E, FullDeviceLeavesNoOutput) {
+// Outputs that are not files: a full device, and a FIFO nobody reads.
+TEST_F(E2E, OutputThatIsNoFile) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "this host has no /dev/full";
     put("full.kzp", picture(3, 3).second);
+    put("pipe.kzp", picture(3, 3).second);
     fs::create_symlink("/dev/full", work.path / "full.bmp");
-    Result r = run({"full.kzp"});
-    EXPECT_EQ(r.out, "full.kzp         -> full.bmp ... ");
-    EXPECT_EQ(r.err, kBanner + "can't write file 'full.bmp'.\n");
+    ASSERT_EQ(mkfifo((work.path / "pipe.bmp").c_str(), 0600), 0);
+    Result r = run({"full.kzp", "pipe.kzp"});
+    EXPECT_EQ(r.out, "full.kzp         -> full.bmp ... pipe.kzp         -> pipe.bmp ... ");
+    EXPECT_EQ(r.err,
+              kBanner + "can't write file 'full.bmp'.\n" + "can't create file 'pipe.bmp'.\n");
 }
 
 // A stored size the machine cannot hold nine times over, backed by a sparse
