@@ -95,16 +95,12 @@ void decode_bytewise(LzssState* s, Cursor& c, bool yield_to_fast) {
     }
 }
 
-// Copies a match of `length` bytes whose source lies `distance` bytes behind
-// `out`, entirely inside this call's output.  Stores may reach 25 bytes past
-// `out`, beyond the match; the bytes there are rewritten later.
-inline void copy_match(uint8_t* out, size_t distance, int length) {
+// Copies a match that overlaps itself: its source lies `distance` (1 to 7)
+// bytes behind `out`, inside the output in memory.  Stores may reach 25 bytes
+// past `out`, beyond the match; the bytes there are rewritten later.
+inline void copy_overlapping(uint8_t* out, size_t distance, int length) {
     const uint8_t* src = out - distance;
-    if (distance >= 8) {
-        store8(out, load8(src));
-        store8(out + 8, load8(src + 8));
-        store8(out + 16, load8(src + 16));
-    } else if (distance == 1) {
+    if (distance == 1) {
         // A run: fill from a register rather than reload bytes just stored.
         uint64_t run = src[0] * 0x0101010101010101ull;
         store8(out, run);
@@ -179,7 +175,7 @@ template <bool kFullHistory>
     const bool long_overlap = (distance < 8) & (length > 8);
     if (__builtin_expect(long_overlap || (!kFullHistory && distance > in_memory), 0)) {
         if (kFullHistory || distance <= in_memory) {
-            copy_match(f.out, distance, static_cast<int>(length));
+            copy_overlapping(f.out, distance, static_cast<int>(length));
         } else {
             Cursor at = c;
             at.out = f.out;
@@ -227,10 +223,11 @@ template <bool kFullHistory>
         break;
     switch (nibble) {
         QUORBIN_NIBBLE(0)
-        QUORBIN_NIBBLE(1) QUORBIN_NIBBLE(2) QUORBIN_NIBBLE(3) QUORBIN_NIBBLE(4) QUORBIN_NIBBLE(5)
-            QUORBIN_NIBBLE(6) QUORBIN_NIBBLE(7) QUORBIN_NIBBLE(8) QUORBIN_NIBBLE(9)
-                QUORBIN_NIBBLE(10) QUORBIN_NIBBLE(11) QUORBIN_NIBBLE(12) QUORBIN_NIBBLE(13)
-                    QUORBIN_NIBBLE(14) QUORBIN_NIBBLE(15)
+        QUORBIN_NIBBLE(1)
+        QUORBIN_NIBBLE(2) QUORBIN_NIBBLE(3) QUORBIN_NIBBLE(4) QUORBIN_NIBBLE(5) QUORBIN_NIBBLE(6)
+            QUORBIN_NIBBLE(7) QUORBIN_NIBBLE(8) QUORBIN_NIBBLE(9) QUORBIN_NIBBLE(10)
+                QUORBIN_NIBBLE(11) QUORBIN_NIBBLE(12) QUORBIN_NIBBLE(13) QUORBIN_NIBBLE(14)
+                    QUORBIN_NIBBLE(15)
     }
 #undef QUORBIN_NIBBLE
 }
