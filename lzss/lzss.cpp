@@ -172,7 +172,12 @@ template <bool kFullHistory>
                                             0x0100000000000001,
                                             1};
     const size_t in_memory = static_cast<size_t>(f.out - c.out_start);
-    const bool long_overlap = (distance < 8) & (length > 8);
+    // A long overlap is a distance under 8 with a length over 8: one compare
+    // against a per-distance limit, so that it costs a single, rarely taken
+    // branch (no length reaches 18 + 1).
+    static constexpr uint8_t kOverlapLimit[9] = {0, 8, 8, 8, 8, 8, 8, 8, 18};
+    const size_t d = std::min<size_t>(distance, 8);
+    const bool long_overlap = length > kOverlapLimit[d];
     if (__builtin_expect(long_overlap || (!kFullHistory && distance > in_memory), 0)) {
         if (kFullHistory || distance <= in_memory) {
             copy_overlapping(f.out, distance, static_cast<int>(length));
@@ -184,7 +189,6 @@ template <bool kFullHistory>
         }
     } else {
         const uint8_t* from = f.out - distance;
-        const size_t d = std::min<size_t>(distance, 8);
         store8(f.out, (load8(from) & kLow[d]) * kRepeat[d]);
         store8(f.out + 8, load8(from + 8));
         if (length > 16) store8(f.out + 16, load8(from + 16));
@@ -224,10 +228,10 @@ template <bool kFullHistory>
     switch (nibble) {
         QUORBIN_NIBBLE(0)
         QUORBIN_NIBBLE(1)
-        QUORBIN_NIBBLE(2) QUORBIN_NIBBLE(3) QUORBIN_NIBBLE(4) QUORBIN_NIBBLE(5) QUORBIN_NIBBLE(6)
-            QUORBIN_NIBBLE(7) QUORBIN_NIBBLE(8) QUORBIN_NIBBLE(9) QUORBIN_NIBBLE(10)
-                QUORBIN_NIBBLE(11) QUORBIN_NIBBLE(12) QUORBIN_NIBBLE(13) QUORBIN_NIBBLE(14)
-                    QUORBIN_NIBBLE(15)
+        QUORBIN_NIBBLE(2)
+        QUORBIN_NIBBLE(3) QUORBIN_NIBBLE(4) QUORBIN_NIBBLE(5) QUORBIN_NIBBLE(6) QUORBIN_NIBBLE(7)
+            QUORBIN_NIBBLE(8) QUORBIN_NIBBLE(9) QUORBIN_NIBBLE(10) QUORBIN_NIBBLE(11)
+                QUORBIN_NIBBLE(12) QUORBIN_NIBBLE(13) QUORBIN_NIBBLE(14) QUORBIN_NIBBLE(15)
     }
 #undef QUORBIN_NIBBLE
 }
