@@ -225,14 +225,14 @@ template <bool kFullHistory>
     case n:                                                                                        \
         fast_items<n, 4, kFullHistory>(s, c, f);                                                   \
         break;
+    // clang-format off
     switch (nibble) {
-        QUORBIN_NIBBLE(0)
-        QUORBIN_NIBBLE(1)
-        QUORBIN_NIBBLE(2)
-        QUORBIN_NIBBLE(3) QUORBIN_NIBBLE(4) QUORBIN_NIBBLE(5) QUORBIN_NIBBLE(6) QUORBIN_NIBBLE(7)
-            QUORBIN_NIBBLE(8) QUORBIN_NIBBLE(9) QUORBIN_NIBBLE(10) QUORBIN_NIBBLE(11)
-                QUORBIN_NIBBLE(12) QUORBIN_NIBBLE(13) QUORBIN_NIBBLE(14) QUORBIN_NIBBLE(15)
+        QUORBIN_NIBBLE(0)  QUORBIN_NIBBLE(1)  QUORBIN_NIBBLE(2)  QUORBIN_NIBBLE(3)
+        QUORBIN_NIBBLE(4)  QUORBIN_NIBBLE(5)  QUORBIN_NIBBLE(6)  QUORBIN_NIBBLE(7)
+        QUORBIN_NIBBLE(8)  QUORBIN_NIBBLE(9)  QUORBIN_NIBBLE(10) QUORBIN_NIBBLE(11)
+        QUORBIN_NIBBLE(12) QUORBIN_NIBBLE(13) QUORBIN_NIBBLE(14) QUORBIN_NIBBLE(15)
     }
+    // clang-format on
 #undef QUORBIN_NIBBLE
 }
 
