@@ -28,32 +28,23 @@ int create_output(const char* path, const FileId* protect, int count, OutputFile
     // O_NONBLOCK: a FIFO with no reader is refused instead of waited for.
     int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) return kCreateFailed;
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
+    auto give_up = [fd](int result) {
         close(fd);
-        return kCreateFailed;
-    }
+        return result;
+    };
+    struct stat st;
+    if (fstat(fd, &st) != 0) return give_up(kCreateFailed);
     for (int i = 0; i < count; i++) {
         if (protect[i].known && protect[i].device == static_cast<uint64_t>(st.st_dev) &&
-            protect[i].inode == static_cast<uint64_t>(st.st_ino)) {
-            close(fd);
-            return kCreateIsInput;
-        }
+            protect[i].inode == static_cast<uint64_t>(st.st_ino))
+            return give_up(kCreateIsInput);
     }
     out->regular = S_ISREG(st.st_mode);
-    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        close(fd);
-        return kCreateFailed;
-    }
-    if (out->regular && ftruncate(fd, 0) != 0) {
-        close(fd);
-        return kCreateFailed;
-    }
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+        (out->regular && ftruncate(fd, 0) != 0))
+        return give_up(kCreateFailed);
     out->file = fdopen(fd, "wb");
-    if (!out->file) {
-        close(fd);
-        return kCreateFailed;
-    }
+    if (!out->file) return give_up(kCreateFailed);
     std::setvbuf(out->file, nullptr, _IONBF, 0);
     return kCreated;
 }

@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "lzss/lzss.h"
+
 namespace {
 
-constexpr int kWindow = 4096;
-constexpr int kMinMatch = 3;
-constexpr int kMaxMatch = 18;
-constexpr int kPositionBias = 18; // window index = position + 18
+// The format's constants, as the decoder defines them.
+constexpr size_t kWindow = kLzssWindowSize;
+constexpr size_t kMinMatch = kLzssMinMatch;
+constexpr size_t kMaxMatch = kLzssMaxMatch;
+constexpr size_t kPositionBias = kLzssPositionBias; // window index = position + 18
 constexpr int kHashBits = 15;
 
 uint32_t hash3(const uint8_t* p) {
