@@ -2,7 +2,8 @@
 // output allowances.  Every piece and every allowance lives in a heap block of
 // exactly its size, so AddressSanitizer catches any read or write outside it.
 // The result must equal the one-shot bytewise decode, which must itself stay
-// under nine output bytes per input byte and use up all of its input.
+// under nine output bytes per input byte and use up all of its input; so must
+// the decode of the same bytes from a file.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
@@ -69,5 +70,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     lzss_state_free(state);
     if (got != expected) std::abort();
+
+    // Through a file, in chunks, as the converter decodes; a stored size past
+    // the end of the file stops there.
+    std::FILE* file = std::tmpfile();
+    if (!file) return 0;
+    if (!stream.empty()) std::fwrite(stream.data(), 1, stream.size(), file);
+    std::rewind(file);
+    const int64_t stored = static_cast<int64_t>(stream.size()) + (seed & 1 ? 100 : 0);
+    std::vector<uint8_t> whole(9 * static_cast<size_t>(stored));
+    const int64_t n = decode_stored_stream(file, stored, whole.data());
+    std::fclose(file);
+    if (n != static_cast<int64_t>(expected.size()) ||
+        (n > 0 && std::memcmp(whole.data(), expected.data(), expected.size()) != 0))
+        std::abort();
     return 0;
 }

@@ -138,9 +138,12 @@ void copy_match_from_window(const LzssState* s, const Cursor& c, int source, siz
     }
 }
 
-// Where the fast path stands: input, output, and the write index less 19,
-// unmasked, so that a reference's distance back from `out` is
-// ((write - position) mod 4096) + 1, from 1 to 4096.
+// Where the fast path stands.  The write index moves with the output, so it
+// is kept as an offset from the output pointer: (out + write_bias) mod 4096 is
+// the write index less 19, so that a reference's distance back from `out` is
+// ((out + write_bias - position) mod 4096) + 1, from 1 to 4096.  `run` holds
+// the byte of the last distance-1 run repeated 8 times, and `run_end` is
+// where that run ended.
 struct Fast {
     const uint8_t* in;
     uint8_t* out;
@@ -198,48 +201,11 @@ template <bool kFullHistory>
     f.write += static_cast<uint32_t>(length);
 }
 
-// The next kItems items, whose flag bits kBits are known at compile time: each
-// run of literals is one move, each reference straight-line code.
-template <unsigned kBits, int kItems, bool kFullHistory>
-[[gnu::always_inline]] inline void fast_items(LzssState* s, const Cursor& c, Fast& f) {
-    if constexpr (kItems > 0) {
-        constexpr int kRun = std::min(std::countr_one(kBits), kItems);
-        if constexpr (kRun > 0) {
-            store8(f.out, load8(f.in));
-            f.in += kRun;
-            f.out += kRun;
-            f.write += kRun;
-            fast_items<(kBits >> kRun), kItems - kRun, kFullHistory>(s, c, f);
-        } else {
-            fast_reference<kFullHistory>(s, c, f);
-            fast_items<(kBits >> 1), kItems - 1, kFullHistory>(s, c, f);
-        }
-    }
-}
-
-// Four items whose flag bits are `nibble`.
-template <bool kFullHistory>
-[[gnu::always_inline]] inline void fast_nibble(unsigned nibble, LzssState* s, const Cursor& c,
-                                               Fast& f) {
-#define QUORBIN_NIBBLE(n)                                                                          \
-    case n:                                                                                        \
-        fast_items<n, 4, kFullHistory>(s, c, f);                                                   \
-        break;
-    // clang-format off
-    switch (nibble) {
-        QUORBIN_NIBBLE(0)  QUORBIN_NIBBLE(1)  QUORBIN_NIBBLE(2)  QUORBIN_NIBBLE(3)
-        QUORBIN_NIBBLE(4)  QUORBIN_NIBBLE(5)  QUORBIN_NIBBLE(6)  QUORBIN_NIBBLE(7)
-        QUORBIN_NIBBLE(8)  QUORBIN_NIBBLE(9)  QUORBIN_NIBBLE(10) QUORBIN_NIBBLE(11)
-        QUORBIN_NIBBLE(12) QUORBIN_NIBBLE(13) QUORBIN_NIBBLE(14) QUORBIN_NIBBLE(15)
-    }
-    // clang-format on
-#undef QUORBIN_NIBBLE
-}
-
 // Decodes whole groups straight into the output while room remains.
-// Returns with `c` advanced; the window is not updated.
+// Returns with `c` advanced and the write index moved on; the window is not
+// updated.
 template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
-    Fast f{c.in, c.out, static_cast<uint32_t>(s->write_index) - kLzssPositionBias - 1};
+    Fast f{c.in, c.out, static_cast<uint32_t>(s->write_index - kLzssPositionBias - 1)};
     while (c.in_end - f.in >= kFastInputMargin && c.out_end - f.out >= kFastOutputMargin) {
         const unsigned flags = *f.in++;
         if (flags == 0xFF) {
@@ -249,29 +215,47 @@ template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
             f.write += 8;
             continue;
         }
-        fast_nibble<kFullHistory>(flags & 0x0F, s, c, f);
-        fast_nibble<kFullHistory>(flags >> 4, s, c, f);
+        if (flags == 0) {
+#pragma GCC unroll 8
+            for (int k = 0; k < 8; k++)
+                fast_reference<kFullHistory>(s, c, f);
+            continue;
+        }
+        // Bit k of z: item k is a reference; bit 8 marks the group's end.
+        unsigned z = (~flags & 0xFF) | 0x100;
+        for (;;) {
+            const unsigned run = static_cast<unsigned>(std::countr_zero(z));
+            store8(f.out, load8(f.in));
+            f.in += run;
+            f.out += run;
+            f.write += run;
+            z >>= run;
+            if (z == 1) break;
+            fast_reference<kFullHistory>(s, c, f);
+            z >>= 1;
+        }
     }
+    s->write_index = static_cast<int32_t>((s->write_index + (f.out - c.out)) & kWindowMask);
     c.in = f.in;
     c.out = f.out;
 }
 
-// The fast path: whole groups, then the newest output stored into the window
-// so that the bytewise path resumes exactly where it should.
+// Whole groups while room remains, straight into the output.
 void decode_fast(LzssState* s, Cursor& c) {
-    uint8_t* const fast_start = c.out;
     if (c.out - c.out_start >= kLzssWindowSize)
         decode_groups<true>(s, c);
     else
         decode_groups<false>(s, c);
-    const size_t w0 = static_cast<size_t>(s->write_index);
-    const size_t produced = static_cast<size_t>(c.out - fast_start);
-    const size_t keep = std::min<size_t>(produced, kLzssWindowSize);
-    const size_t at = (w0 + produced - keep) & kWindowMask;
+}
+
+// Stores the newest output in memory, up to 4096 bytes ending at `c.out`,
+// into the window, so that the bytewise path can resume after the fast one.
+void store_window(LzssState* s, const Cursor& c) {
+    const size_t keep = std::min<size_t>(static_cast<size_t>(c.out - c.out_start), kLzssWindowSize);
+    const size_t at = (static_cast<size_t>(s->write_index) - keep) & kWindowMask;
     const size_t first = std::min(keep, kLzssWindowSize - at);
     std::memcpy(s->window + at, c.out - keep, first);
     std::memcpy(s->window, c.out - keep + first, keep - first);
-    s->write_index = static_cast<int32_t>((w0 + produced) & kWindowMask);
 }
 
 // `history` bytes in front of `output` are this stream's latest output, which
@@ -282,13 +266,78 @@ int decode_step(LzssState* s, const uint8_t* input, int32_t* input_left, uint8_t
     Cursor c{input, input + std::max(*input_left, 0), output, output + std::max(*output_left, 0),
              output - history};
     for (;;) {
-        if (kFast && state_idle(s) && fast_room(c)) decode_fast(s, c);
+        if (kFast && state_idle(s) && fast_room(c)) {
+            decode_fast(s, c);
+            store_window(s, c);
+        }
         decode_bytewise(s, c, kFast);
         if (!kFast || !state_idle(s) || !fast_room(c)) break;
     }
     *input_left -= static_cast<int32_t>(c.in - input);
     *output_left -= static_cast<int32_t>(c.out - output);
     return 0;
+}
+
+// Reads up to `want` bytes; fewer only at the end of the file or on an error.
+size_t read_chunk(std::FILE* input, uint8_t* into, int64_t want) {
+    return want > 0 ? std::fread(into, 1, static_cast<size_t>(want), input) : 0;
+}
+
+// The bytewise reference: one lzss_decode_step_bytewise call per chunk.
+int64_t decode_stored_bytewise(std::FILE* input, int64_t stored_size, uint8_t* buffer,
+                               LzssState* state) {
+    uint8_t chunk[kLzssChunkSize];
+    int64_t total = 0;
+    int64_t remaining = stored_size;
+    while (remaining > 0) {
+        const int64_t want = std::min<int64_t>(remaining, kLzssChunkSize);
+        const size_t got = read_chunk(input, chunk, want);
+        if (got == 0) break;
+        remaining -= static_cast<int64_t>(got);
+        int32_t in_left = static_cast<int32_t>(got);
+        const int32_t allowance =
+            static_cast<int32_t>(std::min<int64_t>(9 * stored_size - total, INT32_MAX));
+        int32_t out_left = allowance;
+        lzss_decode_step_bytewise(state, chunk, &in_left, buffer + total, &out_left);
+        total += allowance - out_left;
+        if (static_cast<int64_t>(got) < want) break;
+    }
+    return total;
+}
+
+// The fast decode.  While more chunks follow, only whole groups are decoded,
+// reading references from the output; the few bytes of an unfinished group
+// are moved in front of the next chunk, so the state stays idle and the
+// window is not needed.  The last chunk ends with the window filled in and
+// the careful path.
+int64_t decode_stored_fast(std::FILE* input, int64_t stored_size, uint8_t* buffer,
+                           LzssState* state) {
+    uint8_t chunk[kFastInputMargin + kLzssChunkSize];
+    uint8_t* const buffer_end = buffer + 9 * stored_size;
+    Cursor c{chunk, chunk, buffer, buffer_end, buffer};
+    size_t carried = 0;
+    int64_t remaining = stored_size;
+    for (;;) {
+        const int64_t want = std::min<int64_t>(remaining, kLzssChunkSize);
+        const size_t got = read_chunk(input, chunk + carried, want);
+        remaining -= static_cast<int64_t>(got);
+        c.in = chunk;
+        c.in_end = chunk + carried + got;
+        if (static_cast<int64_t>(got) < want || remaining == 0) break;
+        decode_fast(state, c);
+        carried = static_cast<size_t>(c.in_end - c.in);
+        std::memmove(chunk, c.in, carried);
+    }
+    store_window(state, c);
+    // Every prefix of a stream yields fewer than nine bytes per input byte, so
+    // the rest of the buffer takes the whole output.
+    const int64_t written = c.out - buffer;
+    int32_t in_left = static_cast<int32_t>(c.in_end - c.in);
+    int32_t out_left = static_cast<int32_t>(std::min<int64_t>(buffer_end - c.out, INT32_MAX));
+    const int32_t allowance = out_left;
+    decode_step<true>(state, c.in, &in_left, c.out, &out_left,
+                      static_cast<size_t>(std::min<int64_t>(written, kLzssWindowSize)));
+    return written + allowance - out_left;
 }
 
 } // namespace
@@ -318,29 +367,9 @@ int64_t decode_stored_stream(std::FILE* input, int64_t stored_size, uint8_t* buf
     if (stored_size <= 0 || stored_size > INT64_MAX / 9) return 0;
     LzssState* state = lzss_state_create();
     if (!state) return 0;
-    uint8_t chunk[kLzssChunkSize];
-    const int64_t capacity = 9 * stored_size;
-    int64_t total = 0;
-    int64_t remaining = stored_size;
-    while (remaining > 0) {
-        size_t want = static_cast<size_t>(std::min<int64_t>(remaining, kLzssChunkSize));
-        size_t got = std::fread(chunk, 1, want, input);
-        if (got == 0) break;
-        remaining -= static_cast<int64_t>(got);
-        // Every prefix of a stream yields fewer than nine bytes per input byte,
-        // so the rest of the buffer always takes the whole chunk's output and
-        // the chunk is used up in one call.
-        int32_t in_left = static_cast<int32_t>(got);
-        int32_t allowance = static_cast<int32_t>(std::min<int64_t>(capacity - total, INT32_MAX));
-        int32_t out_left = allowance;
-        if (decoder == kLzssFast)
-            decode_step<true>(state, chunk, &in_left, buffer + total, &out_left,
-                              static_cast<size_t>(std::min<int64_t>(total, kLzssWindowSize)));
-        else
-            lzss_decode_step_bytewise(state, chunk, &in_left, buffer + total, &out_left);
-        total += allowance - out_left;
-        if (got < want) break;
-    }
+    const int64_t total = decoder == kLzssFast
+                              ? decode_stored_fast(input, stored_size, buffer, state)
+                              : decode_stored_bytewise(input, stored_size, buffer, state);
     lzss_state_free(state);
     return total;
 }

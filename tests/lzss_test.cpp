@@ -178,4 +178,22 @@ TEST(Lzss, FastPathMatchesBytewise) {
     }
 }
 
+// From a file the fast decode carries the bytes of an unfinished group over
+// to the next chunk: every cut of a long stream, at chunk boundaries and
+// between them, gives what the bytewise decode of that prefix gives.
+TEST(Lzss, FileDecodeMatchesBytewiseAtEveryCut) {
+    std::mt19937 rng(11);
+    const Bytes stream = synthesized_stream(rng, 8000);
+    ASSERT_GT(stream.size(), 5 * 16384u);
+    std::vector<size_t> cuts = {stream.size(), 16383, 16384, 16385, 2 * 16384 + 1, 5 * 16384 - 1};
+    for (int i = 0; i < 8; i++)
+        cuts.push_back(rng() % stream.size());
+    for (size_t cut : cuts) {
+        const Bytes prefix(stream.begin(), stream.begin() + static_cast<ptrdiff_t>(cut));
+        ASSERT_EQ(decode_file(stream, static_cast<int64_t>(cut)),
+                  decode_in_pieces(prefix, rng, 1 << 20, 1 << 30, lzss_decode_step_bytewise))
+            << "cut at " << cut;
+    }
+}
+
 } // namespace
