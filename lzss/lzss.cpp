@@ -147,7 +147,7 @@ void copy_match_from_window(const LzssState* s, const Cursor& c, int source, siz
 struct Fast {
     const uint8_t* in;
     uint8_t* out;
-    uint32_t write;
+    uintptr_t write_bias;
 };
 
 // One reference.  With kFullHistory the 4096 bytes before `out` are in
@@ -156,7 +156,7 @@ template <bool kFullHistory>
 [[gnu::always_inline]] inline void fast_reference(LzssState* s, const Cursor& c, Fast& f) {
     const unsigned b0 = f.in[0], b1 = f.in[1];
     const unsigned position = b0 | (b1 & 0xF0) << 4;
-    const size_t distance = ((f.write - position) & kWindowMask) + 1;
+    const size_t distance = ((reinterpret_cast<uintptr_t>(f.out) + f.write_bias - position) & kWindowMask) + 1;
     const size_t length = (b1 & 0x0F) + kLzssMinMatch;
     // The first 8 bytes are the low `distance` bytes behind `out` repeated:
     // masking and multiplying by a repeat constant makes that pattern for
@@ -198,21 +198,27 @@ template <bool kFullHistory>
     }
     f.in += 2;
     f.out += length;
-    f.write += static_cast<uint32_t>(length);
 }
 
 // Decodes whole groups straight into the output while room remains.
 // Returns with `c` advanced and the write index moved on; the window is not
 // updated.
 template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
-    Fast f{c.in, c.out, static_cast<uint32_t>(s->write_index - kLzssPositionBias - 1)};
+    Fast f{c.in, c.out,
+           static_cast<uintptr_t>(s->write_index - kLzssPositionBias - 1) -
+               reinterpret_cast<uintptr_t>(c.out)};
     while (c.in_end - f.in >= kFastInputMargin && c.out_end - f.out >= kFastOutputMargin) {
         const unsigned flags = *f.in++;
         if (flags == 0xFF) {
+            // Eight literals; a second such group follows within the margins.
             store8(f.out, load8(f.in));
             f.in += 8;
             f.out += 8;
-            f.write += 8;
+            for (int more = 0; more < 3 && *f.in == 0xFF; more++) {
+                store8(f.out, load8(f.in + 1));
+                f.in += 9;
+                f.out += 8;
+            }
             continue;
         }
         if (flags == 0) {
@@ -228,7 +234,6 @@ template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
             store8(f.out, load8(f.in));
             f.in += run;
             f.out += run;
-            f.write += run;
             z >>= run;
             if (z == 1) break;
             fast_reference<kFullHistory>(s, c, f);
