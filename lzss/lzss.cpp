@@ -230,7 +230,7 @@ template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
         // Bit k of z: item k is a reference; bit 8 marks the group's end.
         unsigned z = (~flags & 0xFF) | 0x100;
         for (;;) {
-            const unsigned run = static_cast<unsigned>(std::countr_zero(z));
+            const unsigned run = static_cast<unsigned>(__builtin_ctz(z)); // z is never 0
             store8(f.out, load8(f.in));
             f.in += run;
             f.out += run;
