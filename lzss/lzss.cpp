@@ -1,6 +1,7 @@
 #include "lzss.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <climits>
 #include <cstddef>
@@ -95,36 +96,28 @@ void decode_bytewise(LzssState* s, Cursor& c, bool yield_to_fast) {
     }
 }
 
-// Copies a match that overlaps itself: its source lies `distance` (1 to 7)
-// bytes behind `out`, inside the output in memory.  Stores may reach 25 bytes
-// past `out`, beyond the match; the bytes there are rewritten later.
-inline void copy_overlapping(uint8_t* out, size_t distance, int length) {
+// Copies a match with a period of 2 to 7 bytes that overlaps itself: its
+// source lies `distance` bytes behind `out`, inside the output in memory.
+// Stores may reach 25 bytes past `out`, beyond the match; the bytes there are
+// rewritten later.
+inline void copy_period(uint8_t* out, size_t distance, int length) {
+    static constexpr uint8_t kIndex[8][8] = {{},
+                                             {},
+                                             {0, 1, 0, 1, 0, 1, 0, 1},
+                                             {0, 1, 2, 0, 1, 2, 0, 1},
+                                             {0, 1, 2, 3, 0, 1, 2, 3},
+                                             {0, 1, 2, 3, 4, 0, 1, 2},
+                                             {0, 1, 2, 3, 4, 5, 0, 1},
+                                             {0, 1, 2, 3, 4, 5, 6, 0}};
+    static constexpr uint8_t kStep[8] = {0, 0, 8, 6, 8, 5, 6, 7};
     const uint8_t* src = out - distance;
-    if (distance == 1) {
-        // A run: fill from a register rather than reload bytes just stored.
-        uint64_t run = src[0] * 0x0101010101010101ull;
-        store8(out, run);
-        store8(out + 8, run);
-        store8(out + 16, run);
-    } else {
-        // Period 2..7: repeat the pattern, stepping by whole periods.
-        static constexpr uint8_t kIndex[8][8] = {{},
-                                                 {},
-                                                 {0, 1, 0, 1, 0, 1, 0, 1},
-                                                 {0, 1, 2, 0, 1, 2, 0, 1},
-                                                 {0, 1, 2, 3, 0, 1, 2, 3},
-                                                 {0, 1, 2, 3, 4, 0, 1, 2},
-                                                 {0, 1, 2, 3, 4, 5, 0, 1},
-                                                 {0, 1, 2, 3, 4, 5, 6, 0}};
-        static constexpr uint8_t kStep[8] = {0, 0, 8, 6, 8, 5, 6, 7};
-        const uint8_t* index = kIndex[distance];
-        uint8_t pattern[8];
-        for (int i = 0; i < 8; i++)
-            pattern[i] = src[index[i]];
-        uint64_t v = load8(pattern);
-        for (int i = 0; i < length; i += kStep[distance])
-            store8(out + i, v);
-    }
+    const uint8_t* index = kIndex[distance];
+    uint8_t pattern[8];
+    for (int i = 0; i < 8; i++)
+        pattern[i] = src[index[i]];
+    const uint64_t v = load8(pattern);
+    for (int i = 0; i < length; i += kStep[distance])
+        store8(out + i, v);
 }
 
 // A match that reaches back before the output in memory: older bytes come
@@ -141,22 +134,62 @@ void copy_match_from_window(const LzssState* s, const Cursor& c, int source, siz
 // Where the fast path stands.  The write index moves with the output, so it
 // is kept as an offset from the output pointer: (out + write_bias) mod 4096 is
 // the write index less 19, so that a reference's distance back from `out` is
-// ((out + write_bias - position) mod 4096) + 1, from 1 to 4096.  `run` holds
-// the byte of the last distance-1 run repeated 8 times, and `run_end` is
-// where that run ended.
+// ((out + write_bias - position) mod 4096) + 1, from 1 to 4096.
 struct Fast {
     const uint8_t* in;
     uint8_t* out;
     uintptr_t write_bias;
 };
 
-// One reference.  With kFullHistory the 4096 bytes before `out` are in
-// memory, so no reference can reach past them.
+// min(distance, 8) for distances 1 to 4096, at index distance - 1.
+constexpr auto kNearDistance = [] {
+    std::array<uint8_t, kLzssWindowSize> table{};
+    for (int i = 0; i < kLzssWindowSize; i++)
+        table[i] = static_cast<uint8_t>(std::min(i + 1, 8));
+    return table;
+}();
+
+// Whether room remains for a whole group.
+bool group_room(const Cursor& c, const Fast& f) {
+    return c.in_end - f.in >= kFastInputMargin && c.out_end - f.out >= kFastOutputMargin;
+}
+
+// After a run (a reference of distance 1) more references of distance 1 often
+// follow, each repeating the same byte, which `run` holds 8 times over.  They
+// are output here with a cheaper test than a full decode, and across group
+// boundaries while room remains.  `z` tells the items left in the group (see
+// decode_groups); the result is that of the first item that is not such a
+// reference.
+inline unsigned continue_run(const Cursor& c, Fast& f, unsigned z, uint64_t run) {
+    for (;;) {
+        if (z == 1) {
+            if (!group_room(c, f)) return 1;
+            z = (~*f.in++ & 0xFF) | 0x100;
+        }
+        if (!(z & 1)) return z;
+        // Distance 1 means a position equal to the write index less 19.
+        const unsigned item = f.in[0] | f.in[1] << 8;
+        const unsigned at = (reinterpret_cast<uintptr_t>(f.out) + f.write_bias) & kWindowMask;
+        if ((item & 0xF0FF) != ((at & 0xFF) | (at >> 8) << 12)) return z;
+        store8(f.out, run);
+        store8(f.out + 8, run);
+        store8(f.out + 16, run);
+        f.out += (item >> 8 & 0x0F) + kLzssMinMatch;
+        f.in += 2;
+        z >>= 1;
+    }
+}
+
+// One reference, the first item that `z` tells; returns `z` for the items
+// after it.  With kFullHistory the 4096 bytes before `out` are in memory, so
+// no reference can reach past them.
 template <bool kFullHistory>
-[[gnu::always_inline]] inline void fast_reference(LzssState* s, const Cursor& c, Fast& f) {
+[[gnu::always_inline]] inline unsigned fast_reference(LzssState* s, const Cursor& c, Fast& f,
+                                                      unsigned z) {
     const unsigned b0 = f.in[0], b1 = f.in[1];
     const unsigned position = b0 | (b1 & 0xF0) << 4;
-    const size_t distance = ((reinterpret_cast<uintptr_t>(f.out) + f.write_bias - position) & kWindowMask) + 1;
+    const size_t distance =
+        ((reinterpret_cast<uintptr_t>(f.out) + f.write_bias - position) & kWindowMask) + 1;
     const size_t length = (b1 & 0x0F) + kLzssMinMatch;
     // The first 8 bytes are the low `distance` bytes behind `out` repeated:
     // masking and multiplying by a repeat constant makes that pattern for
@@ -179,11 +212,23 @@ template <bool kFullHistory>
     // against a per-distance limit, so that it costs a single, rarely taken
     // branch (no length reaches 18 + 1).
     static constexpr uint8_t kOverlapLimit[9] = {0, 8, 8, 8, 8, 8, 8, 8, 18};
-    const size_t d = std::min<size_t>(distance, 8);
+    // d = min(distance, 8), looked up: as a plain min the compiler may make
+    // it a branch of its own, which mispredicts on pictures that mix near and
+    // far references.
+    const size_t d = kNearDistance[distance - 1];
     const bool long_overlap = length > kOverlapLimit[d];
     if (__builtin_expect(long_overlap || (!kFullHistory && distance > in_memory), 0)) {
+        if (distance == 1 && (kFullHistory || in_memory > 0)) {
+            const uint64_t run = f.out[-1] * 0x0101010101010101ull;
+            store8(f.out, run);
+            store8(f.out + 8, run);
+            store8(f.out + 16, run);
+            f.in += 2;
+            f.out += length;
+            return continue_run(c, f, z >> 1, run);
+        }
         if (kFullHistory || distance <= in_memory) {
-            copy_overlapping(f.out, distance, static_cast<int>(length));
+            copy_period(f.out, distance, static_cast<int>(length));
         } else {
             Cursor at = c;
             at.out = f.out;
@@ -198,6 +243,20 @@ template <bool kFullHistory>
     }
     f.in += 2;
     f.out += length;
+    return z >> 1;
+}
+
+// A group of eight references, item kItem onwards; a run may hand over to
+// continue_run, and then what is left is returned as in fast_reference.
+template <int kItem, bool kFullHistory>
+[[gnu::always_inline]] inline unsigned all_references(LzssState* s, const Cursor& c, Fast& f) {
+    if constexpr (kItem == 8) {
+        return 1;
+    } else {
+        const unsigned z = fast_reference<kFullHistory>(s, c, f, 0x1FFu >> kItem);
+        if (z != 0x1FFu >> (kItem + 1)) return z;
+        return all_references<kItem + 1, kFullHistory>(s, c, f);
+    }
 }
 
 // Decodes whole groups straight into the output while room remains.
@@ -207,7 +266,7 @@ template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
     Fast f{c.in, c.out,
            static_cast<uintptr_t>(s->write_index - kLzssPositionBias - 1) -
                reinterpret_cast<uintptr_t>(c.out)};
-    while (c.in_end - f.in >= kFastInputMargin && c.out_end - f.out >= kFastOutputMargin) {
+    while (group_room(c, f)) {
         const unsigned flags = *f.in++;
         if (flags == 0xFF) {
             // Eight literals; a second such group follows within the margins.
@@ -221,23 +280,17 @@ template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
             }
             continue;
         }
-        if (flags == 0) {
-#pragma GCC unroll 8
-            for (int k = 0; k < 8; k++)
-                fast_reference<kFullHistory>(s, c, f);
-            continue;
-        }
         // Bit k of z: item k is a reference; bit 8 marks the group's end.
         unsigned z = (~flags & 0xFF) | 0x100;
-        for (;;) {
+        if (flags == 0) z = all_references<0, kFullHistory>(s, c, f);
+        while (z != 1) {
             const unsigned run = static_cast<unsigned>(__builtin_ctz(z)); // z is never 0
             store8(f.out, load8(f.in));
             f.in += run;
             f.out += run;
             z >>= run;
             if (z == 1) break;
-            fast_reference<kFullHistory>(s, c, f);
-            z >>= 1;
+            z = fast_reference<kFullHistory>(s, c, f, z);
         }
     }
     s->write_index = static_cast<int32_t>((s->write_index + (f.out - c.out)) & kWindowMask);
