@@ -14,10 +14,11 @@ constexpr int kWindowMask = kLzssWindowSize - 1;
 
 // The fast path decodes whole groups without per-byte checks while at least
 // this much input and output room remain.  A group is at most 17 input bytes;
-// literals are moved 8 at a time, so a group may read up to 24 bytes.  An
-// item starts at most 7 x 18 = 126 bytes into the group's output, and its
-// stores reach at most 25 bytes past its start.
-constexpr ptrdiff_t kFastInputMargin = 48;
+// literals are moved 8 at a time, so a group may read up to 24 bytes, and up
+// to eight groups of eight literals (72 bytes) go by on one test.  An item
+// starts at most 7 x 18 = 126 bytes into the group's output, and its stores
+// reach at most 25 bytes past its start.
+constexpr ptrdiff_t kFastInputMargin = 80;
 constexpr ptrdiff_t kFastOutputMargin = 160;
 
 uint64_t load8(const uint8_t* p) {
@@ -149,6 +150,15 @@ constexpr auto kNearDistance = [] {
     return table;
 }();
 
+// When the next group is eight literals, outputs them and returns true.
+[[gnu::always_inline]] inline bool another_literal_group(Fast& f) {
+    if (*f.in != 0xFF) return false;
+    store8(f.out, load8(f.in + 1));
+    f.in += 9;
+    f.out += 8;
+    return true;
+}
+
 // Whether room remains for a whole group.
 bool group_room(const Cursor& c, const Fast& f) {
     return c.in_end - f.in >= kFastInputMargin && c.out_end - f.out >= kFastOutputMargin;
@@ -269,15 +279,14 @@ template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
     while (group_room(c, f)) {
         const unsigned flags = *f.in++;
         if (flags == 0xFF) {
-            // Eight literals; a second such group follows within the margins.
+            // Eight literals; up to three more such groups follow within the
+            // margins, tested without going round the loop.
             store8(f.out, load8(f.in));
             f.in += 8;
             f.out += 8;
-            for (int more = 0; more < 3 && *f.in == 0xFF; more++) {
-                store8(f.out, load8(f.in + 1));
-                f.in += 9;
-                f.out += 8;
-            }
+            if (another_literal_group(f) && another_literal_group(f) && another_literal_group(f) &&
+                another_literal_group(f) && another_literal_group(f) && another_literal_group(f))
+                another_literal_group(f);
             continue;
         }
         // Bit k of z: item k is a reference; bit 8 marks the group's end.
