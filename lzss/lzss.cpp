@@ -159,6 +159,22 @@ constexpr auto kNearDistance = [] {
     return true;
 }
 
+// What the second byte b1 of a reference gives: the top four bits of the
+// position (b1 >> 4, times 256) and the length ((b1 & 15) + 3).  Looked up,
+// they cost one load each.
+constexpr auto kPositionHigh = [] {
+    std::array<uint16_t, 256> table{};
+    for (int b1 = 0; b1 < 256; b1++)
+        table[b1] = static_cast<uint16_t>((b1 >> 4) << 8);
+    return table;
+}();
+constexpr auto kLength = [] {
+    std::array<uint8_t, 256> table{};
+    for (int b1 = 0; b1 < 256; b1++)
+        table[b1] = static_cast<uint8_t>((b1 & 0x0F) + kLzssMinMatch);
+    return table;
+}();
+
 // Whether room remains for a whole group.
 bool group_room(const Cursor& c, const Fast& f) {
     return c.in_end - f.in >= kFastInputMargin && c.out_end - f.out >= kFastOutputMargin;
@@ -197,10 +213,11 @@ template <bool kFullHistory>
 [[gnu::always_inline]] inline unsigned fast_reference(LzssState* s, const Cursor& c, Fast& f,
                                                       unsigned z) {
     const unsigned b0 = f.in[0], b1 = f.in[1];
-    const unsigned position = b0 | (b1 & 0xF0) << 4;
     const size_t distance =
-        ((reinterpret_cast<uintptr_t>(f.out) + f.write_bias - position) & kWindowMask) + 1;
-    const size_t length = (b1 & 0x0F) + kLzssMinMatch;
+        ((reinterpret_cast<uintptr_t>(f.out) + f.write_bias - b0 - kPositionHigh[b1]) &
+         kWindowMask) +
+        1;
+    const size_t length = kLength[b1];
     // The first 8 bytes are the low `distance` bytes behind `out` repeated:
     // masking and multiplying by a repeat constant makes that pattern for
     // distances under 8 and leaves longer ones as loaded.  Matches longer than
@@ -242,8 +259,9 @@ template <bool kFullHistory>
         } else {
             Cursor at = c;
             at.out = f.out;
-            copy_match_from_window(s, at, (position + kLzssPositionBias) & kWindowMask, distance,
-                                   static_cast<int>(length));
+            copy_match_from_window(s, at,
+                                   (b0 + kPositionHigh[b1] + kLzssPositionBias) & kWindowMask,
+                                   distance, static_cast<int>(length));
         }
     } else {
         const uint8_t* from = f.out - distance;
