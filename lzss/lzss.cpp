@@ -309,9 +309,13 @@ template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
         }
         // Bit k of z: item k is a reference; bit 8 marks the group's end.
         unsigned z = (~flags & 0xFF) | 0x100;
-        if (flags == 0) z = all_references<0, kFullHistory>(s, c, f);
-        while (z != 1) {
-            const unsigned run = static_cast<unsigned>(__builtin_ctz(z)); // z is never 0
+        if (flags == 0) {
+            z = all_references<0, kFullHistory>(s, c, f);
+            if (z == 1) continue;
+        }
+        for (;;) {
+            // z is never 0; a 64-bit count needs no widening.
+            const size_t run = static_cast<size_t>(__builtin_ctzll(z));
             store8(f.out, load8(f.in));
             f.in += run;
             f.out += run;
