@@ -142,14 +142,6 @@ struct Fast {
     uintptr_t write_bias;
 };
 
-// min(distance, 8) for distances 1 to 4096, at index distance - 1.
-constexpr auto kNearDistance = [] {
-    std::array<uint8_t, kLzssWindowSize> table{};
-    for (int i = 0; i < kLzssWindowSize; i++)
-        table[i] = static_cast<uint8_t>(std::min(i + 1, 8));
-    return table;
-}();
-
 // When the next group is eight literals, outputs them and returns true.
 [[gnu::always_inline]] inline bool another_literal_group(Fast& f) {
     if (*f.in != 0xFF) return false;
@@ -159,20 +151,41 @@ constexpr auto kNearDistance = [] {
     return true;
 }
 
-// What the second byte b1 of a reference gives: the top four bits of the
-// position (b1 >> 4, times 256) and the length ((b1 & 15) + 3).  Looked up,
-// they cost one load each.
-constexpr auto kPositionHigh = [] {
-    std::array<uint16_t, 256> table{};
-    for (int b1 = 0; b1 < 256; b1++)
-        table[b1] = static_cast<uint16_t>((b1 >> 4) << 8);
-    return table;
-}();
-constexpr auto kLength = [] {
-    std::array<uint8_t, 256> table{};
-    for (int b1 = 0; b1 < 256; b1++)
-        table[b1] = static_cast<uint8_t>((b1 & 0x0F) + kLzssMinMatch);
-    return table;
+// The fast path's lookup tables, in one object so that one register
+// addresses them all.
+struct FastTables {
+    // For d = min(distance, 8): the low d bytes of a word, the multiplier
+    // that repeats those d bytes over the word (d = 8: the word as it is),
+    // and the longest match of that distance that word moves copy; longer
+    // ones overlap themselves and take the careful path.
+    uint64_t low[9];
+    uint64_t repeat[9];
+    uint8_t overlap_limit[9];
+    // What the second byte b1 of a reference gives: the top four bits of
+    // the position, (b1 >> 4) * 256, and the length, (b1 & 15) + 3.
+    uint16_t position_high[256];
+    uint8_t length[256];
+    // min(distance, 8) at index distance - 1.  Looked up rather than computed:
+    // as a plain min the compiler may make it a branch of its own, which
+    // mispredicts on pictures that mix near and far references.
+    uint8_t near[kLzssWindowSize];
+};
+
+constexpr FastTables kTables = [] {
+    FastTables t{};
+    for (int d = 1; d <= 8; d++) {
+        t.low[d] = d == 8 ? ~0ull : (1ull << (8 * d)) - 1;
+        for (int at = 0; at < 64; at += 8 * d)
+            t.repeat[d] |= 1ull << at;
+        t.overlap_limit[d] = d == 8 ? kLzssMaxMatch : 8;
+    }
+    for (int b1 = 0; b1 < 256; b1++) {
+        t.position_high[b1] = static_cast<uint16_t>((b1 >> 4) << 8);
+        t.length[b1] = static_cast<uint8_t>((b1 & 0x0F) + kLzssMinMatch);
+    }
+    for (int i = 0; i < kLzssWindowSize; i++)
+        t.near[i] = static_cast<uint8_t>(std::min(i + 1, 8));
+    return t;
 }();
 
 // Whether room remains for a whole group.
@@ -214,36 +227,18 @@ template <bool kFullHistory>
                                                       unsigned z) {
     const unsigned b0 = f.in[0], b1 = f.in[1];
     const size_t distance =
-        ((reinterpret_cast<uintptr_t>(f.out) + f.write_bias - b0 - kPositionHigh[b1]) &
+        ((reinterpret_cast<uintptr_t>(f.out) + f.write_bias - b0 - kTables.position_high[b1]) &
          kWindowMask) +
         1;
-    const size_t length = kLength[b1];
+    const size_t length = kTables.length[b1];
+    const size_t in_memory = static_cast<size_t>(f.out - c.out_start);
     // The first 8 bytes are the low `distance` bytes behind `out` repeated:
     // masking and multiplying by a repeat constant makes that pattern for
-    // distances under 8 and leaves longer ones as loaded.  Matches longer than
-    // 8 that overlap themselves take the careful path.
-    static constexpr uint64_t kLow[9] = {0,          0xFF,         0xFFFF,         0xFFFFFF,
-                                         0xFFFFFFFF, 0xFFFFFFFFFF, 0xFFFFFFFFFFFF, 0xFFFFFFFFFFFFFF,
-                                         ~0ull};
-    static constexpr uint64_t kRepeat[9] = {0,
-                                            0x0101010101010101,
-                                            0x0001000100010001,
-                                            0x0001000001000001,
-                                            0x0000000100000001,
-                                            0x0000010000000001,
-                                            0x0001000000000001,
-                                            0x0100000000000001,
-                                            1};
-    const size_t in_memory = static_cast<size_t>(f.out - c.out_start);
-    // A long overlap is a distance under 8 with a length over 8: one compare
-    // against a per-distance limit, so that it costs a single, rarely taken
-    // branch (no length reaches 18 + 1).
-    static constexpr uint8_t kOverlapLimit[9] = {0, 8, 8, 8, 8, 8, 8, 8, 18};
-    // d = min(distance, 8), looked up: as a plain min the compiler may make
-    // it a branch of its own, which mispredicts on pictures that mix near and
-    // far references.
-    const size_t d = kNearDistance[distance - 1];
-    const bool long_overlap = length > kOverlapLimit[d];
+    // distances under 8 and leaves longer ones as loaded.  A long overlap, a
+    // distance under 8 with a length over 8, is one compare against a
+    // per-distance limit, so that it costs a single, rarely taken branch.
+    const size_t d = kTables.near[distance - 1];
+    const bool long_overlap = length > kTables.overlap_limit[d];
     if (__builtin_expect(long_overlap || (!kFullHistory && distance > in_memory), 0)) {
         if (distance == 1 && (kFullHistory || in_memory > 0)) {
             const uint64_t run = f.out[-1] * 0x0101010101010101ull;
@@ -259,13 +254,13 @@ template <bool kFullHistory>
         } else {
             Cursor at = c;
             at.out = f.out;
-            copy_match_from_window(s, at,
-                                   (b0 + kPositionHigh[b1] + kLzssPositionBias) & kWindowMask,
-                                   distance, static_cast<int>(length));
+            copy_match_from_window(
+                s, at, (b0 + kTables.position_high[b1] + kLzssPositionBias) & kWindowMask, distance,
+                static_cast<int>(length));
         }
     } else {
         const uint8_t* from = f.out - distance;
-        store8(f.out, (load8(from) & kLow[d]) * kRepeat[d]);
+        store8(f.out, (load8(from) & kTables.low[d]) * kTables.repeat[d]);
         store8(f.out + 8, load8(from + 8));
         if (length > 16) store8(f.out + 16, load8(from + 16));
     }
