@@ -292,7 +292,7 @@ template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
     while (group_room(c, f)) {
         const unsigned flags = *f.in++;
         if (flags == 0xFF) {
-            // Eight literals; up to three more such groups follow within the
+            // Eight literals; up to seven more such groups follow within the
             // margins, tested without going round the loop.
             store8(f.out, load8(f.in));
             f.in += 8;
@@ -309,7 +309,7 @@ template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
             if (z == 1) continue;
         }
         for (;;) {
-            // z is never 0; a 64-bit count needs no widening.
+            // Literals up to the next reference (z is never 0).
             const size_t run = static_cast<size_t>(__builtin_ctzll(z));
             store8(f.out, load8(f.in));
             f.in += run;
@@ -409,6 +409,9 @@ int64_t decode_stored_fast(std::FILE* input, int64_t stored_size, uint8_t* buffe
         c.in_end = chunk + carried + got;
         if (static_cast<int64_t>(got) < want || remaining == 0) break;
         decode_fast(state, c);
+        // The fast path stops for want of input, never of output room (the
+        // buffer holds nine bytes per byte not yet read), so fewer than
+        // kFastInputMargin bytes are left over.
         carried = static_cast<size_t>(c.in_end - c.in);
         std::memmove(chunk, c.in, carried);
     }
