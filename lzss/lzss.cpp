@@ -44,8 +44,9 @@ bool state_idle(const LzssState* s) {
     return s->copy_remaining == 0 && !s->have_pending_low && s->flag_bits_left == 0;
 }
 
-bool fast_room(const Cursor& c) {
-    return c.in_end - c.in >= kFastInputMargin && c.out_end - c.out >= kFastOutputMargin;
+// Whether room for a whole group of the fast path remains from `in` and `out`.
+bool group_room(const Cursor& c, const uint8_t* in, const uint8_t* out) {
+    return c.in_end - in >= kFastInputMargin && c.out_end - out >= kFastOutputMargin;
 }
 
 // The format's own algorithm, one byte per pass.  With `yield_to_fast` it
@@ -60,7 +61,9 @@ void decode_bytewise(LzssState* s, Cursor& c, bool yield_to_fast) {
             s->copy_remaining--;
             continue;
         }
-        if (yield_to_fast && s->flag_bits_left == 0 && !s->have_pending_low && fast_room(c)) return;
+        if (yield_to_fast && s->flag_bits_left == 0 && !s->have_pending_low &&
+            group_room(c, c.in, c.out))
+            return;
         if (c.in == c.in_end) return;
         uint8_t byte = *c.in++;
         if (s->have_pending_low) {
@@ -188,11 +191,6 @@ constexpr FastTables kTables = [] {
     return t;
 }();
 
-// Whether room remains for a whole group.
-bool group_room(const Cursor& c, const Fast& f) {
-    return c.in_end - f.in >= kFastInputMargin && c.out_end - f.out >= kFastOutputMargin;
-}
-
 // After a run (a reference of distance 1) more references of distance 1 often
 // follow, each repeating the same byte, which `run` holds 8 times over.  They
 // are output here with a cheaper test than a full decode, and across group
@@ -202,7 +200,7 @@ bool group_room(const Cursor& c, const Fast& f) {
 inline unsigned continue_run(const Cursor& c, Fast& f, unsigned z, uint64_t run) {
     for (;;) {
         if (z == 1) {
-            if (!group_room(c, f)) return 1;
+            if (!group_room(c, f.in, f.out)) return 1;
             z = (~*f.in++ & 0xFF) | 0x100;
         }
         if (!(z & 1)) return z;
@@ -213,7 +211,7 @@ inline unsigned continue_run(const Cursor& c, Fast& f, unsigned z, uint64_t run)
         store8(f.out, run);
         store8(f.out + 8, run);
         store8(f.out + 16, run);
-        f.out += (item >> 8 & 0x0F) + kLzssMinMatch;
+        f.out += kTables.length[item >> 8];
         f.in += 2;
         z >>= 1;
     }
@@ -289,7 +287,7 @@ template <bool kFullHistory> void decode_groups(LzssState* s, Cursor& c) {
     Fast f{c.in, c.out,
            static_cast<uintptr_t>(s->write_index - kLzssPositionBias - 1) -
                reinterpret_cast<uintptr_t>(c.out)};
-    while (group_room(c, f)) {
+    while (group_room(c, f.in, f.out)) {
         const unsigned flags = *f.in++;
         if (flags == 0xFF) {
             // Eight literals; up to seven more such groups follow within the
@@ -350,12 +348,12 @@ int decode_step(LzssState* s, const uint8_t* input, int32_t* input_left, uint8_t
     Cursor c{input, input + std::max(*input_left, 0), output, output + std::max(*output_left, 0),
              output - history};
     for (;;) {
-        if (kFast && state_idle(s) && fast_room(c)) {
+        if (kFast && state_idle(s) && group_room(c, c.in, c.out)) {
             decode_fast(s, c);
             store_window(s, c);
         }
         decode_bytewise(s, c, kFast);
-        if (!kFast || !state_idle(s) || !fast_room(c)) break;
+        if (!kFast || !state_idle(s) || !group_room(c, c.in, c.out)) break;
     }
     *input_left -= static_cast<int32_t>(c.in - input);
     *output_left -= static_cast<int32_t>(c.out - output);
