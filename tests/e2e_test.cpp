@@ -1,445 +1,307 @@
 // Runs the built quorbin in a scratch directory and checks standard output,
 // standard error, the exit status and every file left behind, byte for byte.
+// The cases are rows of one table; the two that measure a run or need a big
+// input follow it.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 #include "kzp_encoder.h"
+#include "sample_images.h"
 #include "test_util.h"
 
 namespace {
 
+using Tree = std::map<std::string, std::string>;
+
 const std::string kBanner =
     "quorbin - KZP to BMP converter" + std::string(33, ' ') + "2026 The quorbin authors\n";
+const std::string kUsage = "usage: quorbin [option] [kzp-file]\n[option]\n"
+                           "    -l list-file     : list file\n"
+                           "    -c arc-dir       : Archive file Directory\n"
+                           "    -C work-dir      : Work Directory\n";
+const std::string kOptionError = "option error.\n", kEmpty;
+// Tree entries that are not plain files: a FIFO, a symbolic link to /dev/full,
+// a hard link to another file of the tree (kHardLink + its name).
+const std::string kFifo = "(fifo)", kToDevFull = "(link to /dev/full)", kHardLink = "(link) ";
 
-std::string quote(const std::string& arg) {
-    std::string quoted = "'";
-    for (char c : arg)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
+// A picture as its KZP stream and the BMP file quorbin must write for it.
+struct Image {
+    std::string kzp, bmp;
+};
+
+Image image(SampleKind kind, int32_t width, int32_t height) {
+    const Bytes decoded = make_sample_image(kind, width, height);
+    return {str(lzss_compress(decoded)), expected_bmp(decoded)};
 }
 
-struct Result {
-    int status;
-    std::string out, err;
+std::string num(size_t n) {
+    return std::to_string(n);
+}
+
+// A progress line as quorbin prints it, without its "OK"; `in` may name an
+// archive entry as "archive|entry".
+std::string job(std::string in, const std::string& out) {
+    const size_t bar = in.find('|'), name = bar == std::string::npos ? 0 : bar + 1;
+    if (name) in[bar] = '/';
+    return in + std::string(in.size() - name < 16 ? 16 - (in.size() - name) : 0, ' ') + " -> " +
+           out + " ... ";
+}
+
+struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    Tree before;          // files, and directories ending in '/'
+    std::string out, err; // err: what follows the banner
+    Tree after;           // files the run adds or changes; all else stays as it was
+    int status = 0;
+    const std::string* input = &kEmpty; // standard input; null: closed
+    bool merged = false;                // err goes into out, to check the order
 };
+
+std::vector<Row> rows() {
+    const Image a = image(kSamplePhoto, 5, 3), b = image(kSampleNoise, 64, 10),
+                c = image(kSampleDithered, 6, 5), d = image(kSampleNoise, 9, 4);
+    const std::string broken = str(lzss_compress(Bytes(1031, 7))), junk = "JUNK!!!";
+    const std::string at_c = "pack.dat 7 " + num(c.kzp.size()) + " ",
+                      at_d = "pack.dat " + num(2 * junk.size() + c.kzp.size()) + " " +
+                             num(d.kzp.size()) + " ";
+    static std::string list, pipe_list;
+    list = at_c + "first.kzp\r\n\n" + at_c + "\n" + at_d + "img\\second.kzp fifth field\n" + at_c +
+           "dup.kzp\n" + at_d +
+           "dup.kzp\npack.dat 7 0 zero.kzp\npack.dat 999999 10 past.kzp\n"
+           "pack.dat -1 5 neg.kzp\npack.dat 99999999999999999999 1 big.kzp\nnope.dat 0 1 x.kzp\n"
+           "last.dat 0 4611686018427387904 huge.kzp";
+    pipe_list = "a.dat 0 " + num(a.kzp.size()) + " f.kzp\n";
+    const std::string list_out = job("data/pack.dat|first.kzp", "out/first.bmp") + "OK\n" +
+                                 job("data/pack.dat|img\\second.kzp", "out/second.bmp") + "OK\n" +
+                                 job("data/pack.dat|dup.kzp", "out/dup.bmp") + "OK\n" +
+                                 job("data/pack.dat|dup.kzp", "out/dup.bmp") + "OK\n" +
+                                 job("data/pack.dat|zero.kzp", "out/zero.bmp") + "OK\n" +
+                                 job("data/pack.dat|past.kzp", "out/past.bmp") + "OK\n" +
+                                 job("data/last.dat|huge.kzp", "out/huge.bmp") + "OK\n";
+    const std::string list_err = "can't seek to offset -1 in 'data/pack.dat'.\n"
+                                 "bad offset or size for entry 'big.kzp'.\n"
+                                 "can't open file 'data/nope.dat'.\n";
+    Tree list_files = {
+        {"data/pack.dat", junk + c.kzp + junk + d.kzp}, {"data/last.dat", d.kzp}, {"out/", ""}};
+    const Tree list_outputs = {{"out/first.bmp", c.bmp}, {"out/second.bmp", d.bmp},
+                               {"out/dup.bmp", d.bmp},   {"out/huge.bmp", d.bmp},
+                               {"out/zero.bmp", ""},     {"out/past.bmp", ""}};
+    const std::string cut = c.kzp + d.kzp.substr(0, d.kzp.size() / 2);
+    const std::string cut_list = "cut.dat 0 " + num(c.kzp.size()) + " one.kzp\ncut.dat " +
+                                 num(c.kzp.size()) + " " + num(d.kzp.size()) +
+                                 " two.kzp\ncut.dat " + num(cut.size()) + " 100 three.kzp\n";
+    const std::string same = "' is the input file.\n";
+    // clang-format off
+    std::vector<Row> rows = {
+        {"no arguments", {}, {}, "", kUsage, {}, 1},
+        {"option without its value", {"-C"}, {}, "", kOptionError, {}, 1},
+        {"an archive directory alone", {"-c", "arc"}, {}, "", kUsage, {}, 1},
+        {"last option without its value", {"-l", "list", "-C"}, {}, "", kOptionError, {}, 1},
+        {"unknown option", {"-x", "a.kzp"}, {{"a.kzp", a.kzp}}, "", "Unknown option 'x'.\n" + kOptionError, {}, 1},
+        {"a lone dash", {"-"}, {}, "", std::string("Unknown option '\0'.\n", 20) + kOptionError, {}, 1},
+        {"single files", {"-C", "out/", "pic.kzp", "missing.kzp", "empty.kzp", "broken.kzp", "dir.kzp", "wide.kzp"},
+         {{"pic.kzp", a.kzp}, {"wide.kzp", b.kzp}, {"empty.kzp", ""}, {"broken.kzp", broken}, {"dir.kzp/", ""}, {"out/", ""}},
+         job("pic.kzp", "out/pic.bmp") + "OK\n" + job("empty.kzp", "out/empty.bmp") + "OK\n" +
+         job("broken.kzp", "out/broken.bmp") + job("wide.kzp", "out/wide.bmp") + "OK\n",
+         "can't open file 'missing.kzp'.\nbroken image data for 'out/broken.bmp'.\ncan't open file 'dir.kzp'.\n",
+         {{"out/pic.bmp", a.bmp}, {"out/wide.bmp", b.bmp}, {"out/empty.bmp", ""}, {"out/broken.bmp", ""}}},
+        {"messages follow their progress line", {"broken.kzp", "missing.kzp", "a.kzp"},
+         {{"a.kzp", a.kzp}, {"broken.kzp", broken}},
+         kBanner + job("broken.kzp", "broken.bmp") + "broken image data for 'broken.bmp'.\n"
+         "can't open file 'missing.kzp'.\n" + job("a.kzp", "a.bmp") + "OK\n",
+         "", {{"broken.bmp", ""}, {"a.bmp", a.bmp}}, 0, &kEmpty, true},
+        {"a backslash joins the work directory", {"-C", "out", "sub/a.kzp", "a-rather-long.kzp"},
+         {{"sub/a.kzp", a.kzp}, {"a-rather-long.kzp", a.kzp}},
+         job("sub/a.kzp", "out\\sub/a.bmp") + job("a-rather-long.kzp", "out\\a-rather-long.bmp") + "OK\n",
+         "can't create file 'out\\sub/a.bmp'.\n", {{"out\\a-rather-long.bmp", a.bmp}}},
+        {"never overwrites its input", {"-C", "./", "-l", "lst.bmp", "self.bmp", "twin.kzp"},
+         {{"self.bmp", a.kzp}, {"twin.kzp", a.kzp}, {"twin.bmp", kHardLink + "twin.kzp"},
+          {"arc.bmp", a.kzp}, {"lst.bmp", "arc.bmp 0 99 arc.kzp\narc.bmp 0 99 lst.kzp\n"}},
+         job("arc.bmp|arc.kzp", "./arc.bmp") + job("arc.bmp|lst.kzp", "./lst.bmp") +
+         job("self.bmp", "./self.bmp") + job("twin.kzp", "./twin.bmp"),
+         "output file './arc.bmp" + same + "output file './lst.bmp" + same + "output file './self.bmp" +
+         same + "output file './twin.bmp" + same, {}},
+        {"list from standard input", {"-c", "data/", "-C", "out/", "-l", "-"}, list_files, list_out,
+         list_err, list_outputs, 0, &list},
+        {"list file is a directory", {"-l", "dir", "a.kzp"}, {{"a.kzp", a.kzp}, {"dir/", ""}},
+         job("a.kzp", "a.bmp") + "OK\n", "cat't open list file 'dir'.\n", {{"a.bmp", a.bmp}}},
+        {"list file named by empty text", {"-l", ""}, {}, "", "cat't open list file ''.\n", {}},
+        {"standard input closed", {"-l", "-"}, {}, "", "", {}, 0, nullptr},
+        {"list through a pipe", {"-l", "/dev/stdin"}, {{"a.dat", a.kzp}},
+         job("a.dat|f.kzp", "f.bmp") + "OK\n", "", {{"f.bmp", a.bmp}}, 0, &pipe_list},
+        {"truncated archive", {"-l", "list"}, {{"cut.dat", cut}, {"list", cut_list}},
+         job("cut.dat|one.kzp", "one.bmp") + "OK\n" + job("cut.dat|two.kzp", "two.bmp") +
+         job("cut.dat|three.kzp", "three.bmp") + "OK\n",
+         "broken image data for 'two.bmp'.\n", {{"one.bmp", c.bmp}, {"two.bmp", ""}, {"three.bmp", ""}}},
+        {"a directory nothing can be created in", {"-C", "/proc/", "a.kzp"}, {{"a.kzp", a.kzp}},
+         job("a.kzp", "/proc/a.bmp"), "can't create file '/proc/a.bmp'.\n", {}},
+        {"outputs that are no files", {"full.kzp", "pipe.kzp"},
+         {{"full.kzp", a.kzp}, {"pipe.kzp", a.kzp}, {"full.bmp", kToDevFull}, {"pipe.bmp", kFifo}},
+         job("full.kzp", "full.bmp") + job("pipe.kzp", "pipe.bmp"),
+         "can't write file 'full.bmp'.\ncan't create file 'pipe.bmp'.\n", {}},
+    };
+    // clang-format on
+    list_files["list.txt"] = list;
+    rows.push_back({"list file",
+                    {"-c", "data/", "-C", "out/", "-l", "list.txt"},
+                    list_files,
+                    list_out,
+                    list_err,
+                    list_outputs});
+    return rows;
+}
 
 class E2E : public testing::Test {
   protected:
     TempDir work, io;
-    std::mt19937 rng{42};
 
-    // Runs quorbin in the work directory; with `merged` standard error goes
-    // into `out` as well, to check the order the two streams appear in.
-    // `stdin_from` replaces the redirection of standard input (e.g. "<&-").
-    Result run(const std::vector<std::string>& args, const std::string& input = "",
-               bool merged = false, const char* stdin_from = nullptr) {
-        write_file(io.path / "in", Bytes(input.begin(), input.end()));
-        std::string command = "cd " + quote(work.path.string()) + " && exec " + QUORBIN_BINARY;
-        for (const std::string& arg : args)
-            command += " " + quote(arg);
-        command += std::string(" ") +
-                   (stdin_from ? stdin_from : "<" + quote((io.path / "in").string())) + " >" +
-                   quote((io.path / "out").string()) +
-                   (merged ? " 2>&1" : " 2>" + quote((io.path / "err").string()));
-        int status = std::system(command.c_str());
-        return {WEXITSTATUS(status), read_file(io.path / "out"),
-                merged ? "" : read_file(io.path / "err")};
+    RunResult run(const std::vector<std::string>& args, const std::string* input = &kEmpty,
+                  bool merged = false) {
+        return run_program(QUORBIN_BINARY, args, work.path, io.path, input, merged);
     }
 
     void put(const std::string& name, const std::string& contents) {
-        fs::create_directories((work.path / name).parent_path());
-        write_file(work.path / name, Bytes(contents.begin(), contents.end()));
-    }
-
-    // Every regular file below the work directory, with its contents.
-    std::map<std::string, std::string> files() {
-        std::map<std::string, std::string> all;
-        for (const auto& entry : fs::recursive_directory_iterator(work.path))
-            if (entry.is_regular_file())
-                all[fs::relative(entry.path(), work.path).string()] = read_file(entry.path());
-        return all;
-    }
-
-    // A random picture and its KZP stream.
-    std::pair<Picture, std::string> picture(int32_t width, int32_t height) {
-        Picture pic = random_picture(rng, width, height);
-        Bytes image = kzp_image_bytes(width, height, pic.pixels.data(), pic.palette.data());
-        return {pic, as_string(lzss_compress(image))};
+        const fs::path path = work.path / name;
+        fs::create_directories(path.parent_path());
+        if (name.back() == '/')
+            fs::create_directories(path);
+        else if (contents == kFifo)
+            ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        else if (contents == kToDevFull)
+            fs::create_symlink("/dev/full", path);
+        else if (contents.starts_with(kHardLink))
+            fs::create_hard_link(work.path / contents.substr(kHardLink.size()), path);
+        else
+            write_file(path, contents);
     }
 };
 
-TEST_F(E2E, CommandLineErrors) {
-    const std::string usage = "usage: quorbin [option] [kzp-file]\n[option]\n"
-                              "    -l list-file     : list file\n"
-                              "    -c arc-dir       : Archive file Directory\n"
-                              "    -C work-dir      : Work Directory\n";
-    const std::string option_error = "option error.\n";
-    struct Case {
-        std::vector<std::string> args;
-        std::string err;
-    } cases[] = {
-        {{}, usage},
-        {{"-C"}, option_error},
-        {{"-c", "arc"}, usage},
-        {{"-l", "list", "-C"}, option_error},
-        {{"-x", "a.kzp"}, "Unknown option 'x'.\n" + option_error},
-        {{"-"}, std::string("Unknown option '\0'.\n", 20) + option_error},
-    };
-    put("a.kzp", picture(4, 4).second);
-    for (const Case& c : cases) {
-        Result r = run(c.args);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, kBanner + c.err);
-        EXPECT_EQ(files().size(), 1u) << "nothing converted";
+TEST_F(E2E, Table) {
+    for (const Row& row : rows()) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(work.path);
+        fs::create_directory(work.path);
+        for (bool links : {false, true}) // a hard link after the file it names
+            for (const auto& [name, contents] : row.before)
+                if (contents.starts_with(kHardLink) == links) put(name, contents);
+        RunResult r = run(row.args, row.input, row.merged);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.err, row.merged ? "" : kBanner + row.err);
+        Tree expected;
+        for (const Tree& tree : {row.before, row.after})
+            for (const auto& [name, contents] : tree) {
+                const bool special = contents == kFifo || contents == kToDevFull;
+                const bool link = contents.starts_with(kHardLink);
+                expected[name] = special ? "(special)"
+                                 : link  ? row.before.at(contents.substr(kHardLink.size()))
+                                         : contents;
+                for (size_t slash = name.find('/'); slash != std::string::npos;
+                     slash = name.find('/', slash + 1))
+                    expected[name.substr(0, slash + 1)] = "";
+            }
+        EXPECT_EQ(read_tree(work.path), expected);
     }
-}
-
-TEST_F(E2E, SingleFiles) {
-    auto [pic, stream] = picture(5, 3);
-    auto [wide, wide_stream] = picture(64, 10);
-    put("pic.kzp", stream);
-    put("wide.kzp", wide_stream);
-    put("empty.kzp", "");
-    put("broken.kzp", as_string(lzss_compress(random_bytes(rng, 1031))));
-    fs::create_directories(work.path / "folder.kzp");
-    fs::create_directories(work.path / "out");
-    const std::vector<std::string> args = {"-C",        "out/",       "pic.kzp",    "missing.kzp",
-                                           "empty.kzp", "broken.kzp", "folder.kzp", "wide.kzp"};
-    Result r = run(args);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "pic.kzp          -> out/pic.bmp ... OK\n"
-                     "empty.kzp        -> out/empty.bmp ... OK\n"
-                     "broken.kzp       -> out/broken.bmp ... "
-                     "wide.kzp         -> out/wide.bmp ... OK\n");
-    EXPECT_EQ(r.err, kBanner + "can't open file 'missing.kzp'.\n"
-                               "broken image data for 'out/broken.bmp'.\n"
-                               "can't open file 'folder.kzp'.\n");
-    std::map<std::string, std::string> expected = files();
-    EXPECT_EQ(expected["out/pic.bmp"], expected_bmp(pic));
-    EXPECT_EQ(expected["out/wide.bmp"], expected_bmp(wide));
-    EXPECT_EQ(expected["out/empty.bmp"], "");
-    EXPECT_EQ(expected["out/broken.bmp"], "");
-    EXPECT_EQ(expected.size(), 8u);
-
-    // On one stream, every message follows the progress line it belongs to.
-    Result merged = run(args, "", true);
-    EXPECT_EQ(merged.out, kBanner + "pic.kzp          -> out/pic.bmp ... OK\n"
-                                    "can't open file 'missing.kzp'.\n"
-                                    "empty.kzp        -> out/empty.bmp ... OK\n"
-                                    "broken.kzp       -> out/broken.bmp ... "
-                                    "broken image data for 'out/broken.bmp'.\n"
-                                    "can't open file 'folder.kzp'.\n"
-                                    "wide.kzp         -> out/wide.bmp ... OK\n");
-}
-
-// The backslash is the only directory separator the program knows: on a
-// POSIX host "-C out" names files in the current directory.
-TEST_F(E2E, BackslashAfterWorkDirectory) {
-    auto [pic, stream] = picture(3, 2);
-    put("sub/pic.kzp", stream);
-    put("a-rather-long-name.kzp", stream);
-    Result r = run({"-C", "out", "sub/pic.kzp", "a-rather-long-name.kzp"});
-    EXPECT_EQ(r.out, "sub/pic.kzp      -> out\\sub/pic.bmp ... " // out\sub is no directory
-                     "a-rather-long-name.kzp -> out\\a-rather-long-name.bmp ... OK\n");
-    EXPECT_EQ(r.err, kBanner + "can't create file 'out\\sub/pic.bmp'.\n");
-    EXPECT_EQ(files()["out\\a-rather-long-name.bmp"], expected_bmp(pic));
-}
-
-TEST_F(E2E, NeverOverwritesItsInput) {
-    const std::string stream = picture(4, 2).second;
-    put("self.bmp", stream);
-    put("twin.kzp", stream);
-    fs::create_hard_link(work.path / "twin.kzp", work.path / "twin.bmp");
-    put("arc.bmp", stream);
-    put("lst.bmp", "arc.bmp 0 " + std::to_string(stream.size()) + " arc.kzp\n" + "arc.bmp 0 " +
-                       std::to_string(stream.size()) + " lst.kzp\n");
-    Result r = run({"-C", "./", "-l", "lst.bmp", "self.bmp", "twin.kzp"});
-    EXPECT_EQ(r.out, "arc.bmp/arc.kzp          -> ./arc.bmp ... "
-                     "arc.bmp/lst.kzp          -> ./lst.bmp ... "
-                     "self.bmp         -> ./self.bmp ... twin.kzp         -> ./twin.bmp ... ");
-    EXPECT_EQ(r.err, kBanner + "output file './arc.bmp' is the input file.\n"
-                               "output file './lst.bmp' is the input file.\n"
-                               "output file './self.bmp' is the input file.\n"
-                               "output file './twin.bmp' is the input file.\n");
-    for (const char* name : {"self.bmp", "twin.kzp", "twin.bmp", "arc.bmp"})
-        EXPECT_EQ(files()[name], stream) << name;
-}
-
-TEST_F(E2E, ListFileFromFileAndStandardInput) {
-    auto [first, first_stream] = picture(6, 5);
-    auto [second, second_stream] = picture(9, 4);
-    const std::string junk = "JUNK!!!";
-    put("data/pack.dat", junk + first_stream + junk + second_stream);
-    put("data/last.dat", second_stream);
-    const std::string o1 = "7 ", n1 = std::to_string(first_stream.size()) + " ";
-    const std::string o2 = std::to_string(2 * junk.size() + first_stream.size()) + " ",
-                      n2 = std::to_string(second_stream.size()) + " ";
-    const std::string list = "pack.dat " + o1 + n1 + "first.kzp\r\n" + "\n" + "pack.dat " + o1 +
-                             n1 + "\n" + "pack.dat " + o2 + n2 + "img\\second.kzp fifth field\n" +
-                             "pack.dat " + o1 + n1 + "dup.kzp\n" + "pack.dat " + o2 + n2 +
-                             "dup.kzp\n" + "pack.dat " + o1 + "0 zero.kzp\n" +
-                             "pack.dat 999999 10 past.kzp\n" + "pack.dat -1 " + n1 + "neg.kzp\n" +
-                             "pack.dat 99999999999999999999 1 big.kzp\n" + "nope.dat 0 1 x.kzp\n" +
-                             "last.dat 0 4611686018427387904 huge.kzp";
-    const std::string out = "data/pack.dat/first.kzp        -> out/first.bmp ... OK\n"
-                            "data/pack.dat/img\\second.kzp   -> out/second.bmp ... OK\n"
-                            "data/pack.dat/dup.kzp          -> out/dup.bmp ... OK\n"
-                            "data/pack.dat/dup.kzp          -> out/dup.bmp ... OK\n"
-                            "data/pack.dat/zero.kzp         -> out/zero.bmp ... OK\n"
-                            "data/pack.dat/past.kzp         -> out/past.bmp ... OK\n"
-                            "data/last.dat/huge.kzp         -> out/huge.bmp ... OK\n";
-    const std::string err = kBanner + "can't seek to offset -1 in 'data/pack.dat'.\n" +
-                            "bad offset or size for entry 'big.kzp'.\n" +
-                            "can't open file 'data/nope.dat'.\n";
-    fs::create_directories(work.path / "out");
-    put("list.txt", list);
-    for (bool from_stdin : {false, true}) {
-        Result r = run({"-c", "data/", "-C", "out/", "-l", from_stdin ? "-" : "list.txt"},
-                       from_stdin ? list : "");
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, out);
-        EXPECT_EQ(r.err, err);
-        std::map<std::string, std::string> all = files();
-        EXPECT_EQ(all["out/first.bmp"], expected_bmp(first));
-        EXPECT_EQ(all["out/second.bmp"], expected_bmp(second));
-        EXPECT_EQ(all["out/dup.bmp"], expected_bmp(second));
-        EXPECT_EQ(all["out/huge.bmp"], expected_bmp(second));
-        EXPECT_EQ(all["out/zero.bmp"], "");
-        EXPECT_EQ(all["out/past.bmp"], "");
-        EXPECT_EQ(all.size(), 9u);
-        fs::remove_all(work.path / "out");
-        fs::create_directories(work.path / "out");
-    }
-}
-
-TEST_F(E2E, UnreadableListFile) {
-    auto [pic, stream] = picture(2, 2);
-    put("a.kzp", stream);
-    fs::create_directories(work.path / "folder");
-    for (const char* list : {"missing.lst", "folder", ""}) {
-        Result r = run({"-l", list, "a.kzp"});
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.err, kBanner + "cat't open list file '" + list + "'.\n");
-        EXPECT_EQ(r.out, "a.kzp            -> a.bmp ... OK\n");
-        EXPECT_EQ(files()["a.bmp"], expected_bmp(pic));
-    }
-}
-
-// Outputs that are not files: a full device, and a FIFO nobody reads.
-TEST_F(E2E, OutputThatIsNoFile) {
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "this host has no /dev/full";
-    put("full.kzp", picture(3, 3).second);
-    put("pipe.kzp", picture(3, 3).second);
-    fs::create_symlink("/dev/full", work.path / "full.bmp");
-    ASSERT_EQ(mkfifo((work.path / "pipe.bmp").c_str(), 0600), 0);
-    Result r = run({"full.kzp", "pipe.kzp"});
-    EXPECT_EQ(r.out, "full.kzp         -> full.bmp ... pipe.kzp         -> pipe.bmp ... ");
-    EXPECT_EQ(r.err,
-              kBanner + "can't write file 'full.bmp'.\n" + "can't create file 'pipe.bmp'.\n");
-}
-
-// A stored size the machine cannot hold nine times over, backed by a sparse
-// file so that the size is real.
-TEST_F(E2E, OutOfMemory) {
-    if (read_file("/proc/sys/vm/overcommit_memory") == "1\n")
-        GTEST_SKIP() << "the kernel grants any allocation; decoding would take hours";
-    const std::string size = "1099511627776"; // 1 TiB: a 9 TiB buffer
-    put("sparse.dat", "");
-    fs::resize_file(work.path / "sparse.dat", std::stoull(size));
-    put("list", "sparse.dat 0 " + size + " huge.kzp\n");
-    Result r = run({"-l", "list"});
-    // Under AddressSanitizer the refused allocation is also noted on stderr.
-    if (size_t at = r.err.find("==WARNING: AddressSanitizer failed"); at != std::string::npos)
-        r.err.erase(r.err.rfind('\n', at) + 1, r.err.find('\n', at) - r.err.rfind('\n', at));
-    EXPECT_EQ(r.out, "sparse.dat/huge.kzp         -> huge.bmp ... ");
-    EXPECT_EQ(r.err, kBanner + "out of memory for 'huge.bmp'.\n");
-    EXPECT_EQ(fs::file_size(work.path / "huge.bmp"), 0u);
-    fs::remove(work.path / "sparse.dat");
 }
 
 // The bundled examples are what the generator makes, and all convert.
 TEST_F(E2E, BundledExamples) {
-    std::string command = std::string(MAKE_EXAMPLES_BINARY) + " " + quote(io.path.string());
+    const std::string command = std::string(MAKE_EXAMPLES_BINARY) + " " + io.path.string();
     ASSERT_EQ(std::system(command.c_str()), 0);
     for (const char* name : {"sunset.kzp", "mandel.kzp", "tiles.kzp", "pack.dat", "pack.lst"}) {
         EXPECT_EQ(read_file(io.path / name), read_file(fs::path(EXAMPLES_DIR) / name))
             << name << " is stale: rebuild the 'examples' target";
         fs::copy_file(io.path / name, work.path / name);
     }
-    Result r = run({"-l", "pack.lst", "sunset.kzp", "mandel.kzp", "tiles.kzp"});
+    RunResult r = run({"-l", "pack.lst", "sunset.kzp", "mandel.kzp", "tiles.kzp"});
     EXPECT_EQ(r.err, kBanner);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 6);
     for (const char* name : {"sunset", "mandel", "tiles", "title", "logo", "map"}) {
-        std::string bmp = files()[std::string(name) + ".bmp"];
+        const std::string bmp = read_file(work.path / (std::string(name) + ".bmp"));
         ASSERT_GT(bmp.size(), 1078u) << name;
         EXPECT_EQ(bmp.substr(2, 4), le32(static_cast<uint32_t>(bmp.size()))) << name;
     }
 }
 
-// --- hostile input -------------------------------------------------------
-
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        n++;
-    return n;
-}
-
-// Sizes near 2^62 and offsets near 2^63 neither crash nor cost memory.
-TEST_F(E2E, HugeSizesAndOffsets) {
-    auto [pic, stream] = picture(5, 4);
-    put("a.dat", stream);
-    put("list", "a.dat 0 4611686018427387904 big.kzp\n"
-                "a.dat 9223372036854775807 4611686018427387904 far.kzp\n"
-                "a.dat 4611686018427387904 9223372036854775807 mid.kzp\n");
-    Result r = run({"-l", "list"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(files()["big.bmp"], expected_bmp(pic));
-    // Whether the host can seek that far depends on the file system: either
-    // the seek is refused, or the offset lies past the end (empty file, OK).
-    for (const char* name : {"far", "mid"}) {
-        std::string bmp = std::string(name) + ".bmp";
-        bool refused = r.err.find(std::string(" in 'a.dat'.\n")) != std::string::npos &&
-                       !fs::exists(work.path / bmp);
-        EXPECT_TRUE(refused || (fs::file_size(work.path / bmp) == 0 &&
-                                r.out.find("-> " + bmp + " ... OK\n") != std::string::npos))
-            << name;
-    }
-    rusage usage;
-    getrusage(RUSAGE_CHILDREN, &usage);
-    EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "peak resident KiB of quorbin";
-}
-
 // 100,000 lines of good entries, broken ones and junk: every good entry is
 // converted, every bad one reported, and the run goes to its end.
 TEST_F(E2E, HundredThousandLines) {
-    std::vector<Picture> pics;
-    std::string archive = "HDR";
-    std::vector<std::string> where;
-    for (auto [w, h] : {std::pair{4, 3}, {5, 2}, {7, 1}}) {
-        auto [pic, stream] = picture(w, h);
-        where.push_back(std::to_string(archive.size()) + " " + std::to_string(stream.size()));
-        archive += stream;
-        pics.push_back(pic);
-    }
-    const std::string broken = as_string(lzss_compress(random_bytes(rng, 900)));
-    where.push_back(std::to_string(archive.size()) + " " + std::to_string(broken.size()));
-    archive += broken;
-    put("pack.dat", archive);
-    std::string list;
-    for (int i = 0; i < 100000; i++) {
-        const std::string n = std::to_string(i / 10 % 20);
-        switch (i % 10) {
-        case 0:
-        case 1:
-        case 2:
-            list +=
-                "pack.dat " + where[i % 10] + " g" + std::to_string(i % 10) + "_" + n + ".kzp\n";
-            break;
-        case 3:
-            list += "pack.dat " + where[3] + " b" + n + ".kzp\r\n";
-            break;
-        case 4:
-            list += "nope.dat 0 10 x.kzp\n";
-            break;
-        case 5:
-            list += "pack.dat 1 99999999999999999999 o.kzp\n";
-            break;
-        case 6:
-            list += "pack.dat -5 10 s.kzp\n";
-            break;
-        case 7:
-            list += "pack.dat 1 2\n";
-            break;
-        case 8:
-            list += i % 20 == 8 ? "\n" : "x 0x10 5 y\n";
-            break;
-        default:
-            list += "pack.dat 3 0 z.kzp\n";
-        }
-    }
-    put("list", list);
-    Result r = run({"-l", "list"});
+    const Image good = image(kSamplePhoto, 5, 4);
+    const std::string broken = str(lzss_compress(Bytes(900, 3)));
+    write_file(work.path / "pack.dat", "HDR" + good.kzp + broken);
+    const std::string at_good = "pack.dat 3 " + num(good.kzp.size()),
+                      at_broken = "pack.dat " + num(3 + good.kzp.size()) + " " + num(broken.size());
+    const std::string kinds[] = {at_good + " g",
+                                 at_broken + " b",
+                                 at_good + " h",
+                                 "nope.dat 0 10 x.kzp\n",
+                                 "pack.dat 1 99999999999999999999 o.kzp\n",
+                                 "pack.dat -5 10 s.kzp\n",
+                                 "pack.dat 1 2\n",
+                                 "\n",
+                                 "x 0x10 5 y\n",
+                                 "pack.dat 3 0 z.kzp\r\n"};
+    std::string list, out, err;
+    for (int i = 0; i < 100000; i++)
+        list += kinds[i % 10] + (i % 10 < 3 ? num(i / 10 % 20) + ".kzp\r\n" : "");
+    write_file(work.path / "list", list);
+    RunResult r = run({"-l", "list"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(count(r.out, " ... OK\n"), 40000u);
-    EXPECT_EQ(count(r.out, " ... "), 50000u);
-    EXPECT_EQ(count(r.err, "broken image data for 'b"), 10000u);
-    EXPECT_EQ(count(r.err, "can't open file 'nope.dat'.\n"), 10000u);
-    EXPECT_EQ(count(r.err, "bad offset or size for entry 'o.kzp'.\n"), 10000u);
-    EXPECT_EQ(count(r.err, "can't seek to offset -5 in 'pack.dat'.\n"), 10000u);
-    EXPECT_EQ(count(r.err, "\n"), 40001u);
-    std::map<std::string, std::string> all = files();
-    EXPECT_EQ(all.size(), 2u + 60 + 20 + 1);
-    for (int k = 0; k < 3; k++)
-        for (int n = 0; n < 20; n++)
-            ASSERT_EQ(all["g" + std::to_string(k) + "_" + std::to_string(n) + ".bmp"],
-                      expected_bmp(pics[static_cast<size_t>(k)]));
-    EXPECT_EQ(all["b0.bmp"] + all["b19.bmp"] + all["z.bmp"], "");
-}
-
-// An archive that ends in the middle of an entry: the entries before it are
-// converted, the cut one is refused, the ones after it are past the end.
-TEST_F(E2E, TruncatedArchive) {
-    auto [first, first_stream] = picture(6, 6);
-    auto [second, second_stream] = picture(8, 8);
-    put("cut.dat", first_stream + second_stream.substr(0, second_stream.size() / 2));
-    const std::string at2 = std::to_string(first_stream.size()) + " ";
-    put("list", "cut.dat 0 " + std::to_string(first_stream.size()) + " one.kzp\n" + "cut.dat " +
-                    at2 + std::to_string(second_stream.size()) + " two.kzp\n" + "cut.dat " +
-                    std::to_string(first_stream.size() + second_stream.size()) +
-                    " 100 three.kzp\n");
-    Result r = run({"-l", "list"});
-    EXPECT_EQ(r.out, "cut.dat/one.kzp          -> one.bmp ... OK\n"
-                     "cut.dat/two.kzp          -> two.bmp ... "
-                     "cut.dat/three.kzp        -> three.bmp ... OK\n");
-    EXPECT_EQ(r.err, kBanner + "broken image data for 'two.bmp'.\n");
-    std::map<std::string, std::string> all = files();
-    EXPECT_EQ(all["one.bmp"], expected_bmp(first));
-    EXPECT_EQ(all["two.bmp"] + all["three.bmp"], "");
-}
-
-// A directory nothing can be created in, even by root: the job fails, the
-// next one still runs.
-TEST_F(E2E, UnwritableOutputDirectory) {
-    fs::create_directories(work.path / "ro");
-    fs::permissions(work.path / "ro", fs::perms::owner_read | fs::perms::owner_exec);
-    std::string dir = access((work.path / "ro").c_str(), W_OK) == 0 ? "/proc/" : "ro/";
-    if (dir == "/proc/" && !fs::is_directory("/proc")) GTEST_SKIP() << "no read-only directory";
-    auto [pic, stream] = picture(3, 3);
-    put("a.kzp", stream);
-    Result r = run({"-C", dir, "a.kzp", "a.kzp"});
-    EXPECT_EQ(r.out,
-              "a.kzp            -> " + dir + "a.bmp ... a.kzp            -> " + dir + "a.bmp ... ");
-    EXPECT_EQ(r.err, kBanner + "can't create file '" + dir + "a.bmp'.\n" + "can't create file '" +
-                         dir + "a.bmp'.\n");
-    fs::permissions(work.path / "ro", fs::perms::owner_all);
-}
-
-// A list that comes through a FIFO, and standard input closed at once.
-TEST_F(E2E, ListFromFifoOrClosedInput) {
-    auto [pic, stream] = picture(4, 4);
-    put("a.dat", stream);
-    ASSERT_EQ(mkfifo((work.path / "fifo").c_str(), 0600), 0);
-    std::thread writer(
-        [&] { std::ofstream(work.path / "fifo") << "a.dat 0 " << stream.size() << " f.kzp\n"; });
-    Result r = run({"-l", "fifo"});
-    writer.join();
-    EXPECT_EQ(r.out, "a.dat/f.kzp            -> f.bmp ... OK\n");
-    EXPECT_EQ(r.err, kBanner);
-    EXPECT_EQ(files()["f.bmp"], expected_bmp(pic));
-    for (const char* closed : {"<&-", "</dev/null"}) {
-        r = run({"-l", "-"}, "", false, closed);
-        EXPECT_EQ(r.status, 0) << closed;
-        EXPECT_EQ(r.out + r.err, kBanner) << closed;
+    auto line = [](const std::string& stem) {
+        return job("pack.dat|" + stem + ".kzp", stem + ".bmp");
+    };
+    for (int n = 0; n < 20; n++) {
+        const std::string g = "g" + num(n), b = "b" + num(n), h = "h" + num(n);
+        out += line(g) + "OK\n" + line(b) + line(h) + "OK\n" + line("z") + "OK\n";
+        err += "broken image data for '" + b +
+               ".bmp'.\ncan't open file 'nope.dat'.\nbad offset "
+               "or size for entry 'o.kzp'.\ncan't seek to offset -5 in 'pack.dat'.\n";
+        EXPECT_EQ(read_file(work.path / (g + ".bmp")) + read_file(work.path / (h + ".bmp")),
+                  good.bmp + good.bmp);
     }
-    EXPECT_EQ(files().size(), 2u);
+    std::string all_out, all_err = kBanner;
+    for (int round = 0; round < 500; round++)
+        all_out += out, all_err += err;
+    EXPECT_EQ(r.out, all_out);
+    EXPECT_EQ(r.err, all_err);
+    EXPECT_EQ(read_tree(work.path).size(), 2u + 60 + 1);
+}
+
+// Sizes near 2^62 and offsets near 2^63 neither crash nor cost memory; a
+// stored size that needs more memory than the machine has (a sparse 1 TiB
+// archive) is refused.
+TEST_F(E2E, HugeSizesAndOffsets) {
+    const Image pic = image(kSampleNoise, 5, 4);
+    write_file(work.path / "a.dat", pic.kzp);
+    write_file(work.path / "list", "a.dat 0 4611686018427387904 big.kzp\n"
+                                   "a.dat 9223372036854775807 4611686018427387904 far.kzp\n");
+    RunResult r = run({"-l", "list"});
+    EXPECT_EQ(read_file(work.path / "big.bmp"), pic.bmp);
+    // Whether the host can seek that far depends on the file system: either
+    // the seek is refused, or the offset lies past the end (empty file, OK).
+    EXPECT_TRUE(
+        r.err == kBanner + "can't seek to offset 9223372036854775807 in 'a.dat'.\n" ||
+        (r.out.ends_with("-> far.bmp ... OK\n") && read_file(work.path / "far.bmp").empty()))
+        << r.out << r.err;
+    rusage usage;
+    getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "peak resident KiB of quorbin";
+
+    if (read_file("/proc/sys/vm/overcommit_memory") == "1\n")
+        GTEST_SKIP() << "the kernel grants any allocation; decoding would take hours";
+    write_file(work.path / "sparse.dat", "");
+    fs::resize_file(work.path / "sparse.dat", uint64_t{1} << 40); // a 9 TiB buffer
+    write_file(work.path / "list", "sparse.dat 0 1099511627776 huge.kzp\n");
+    r = run({"-l", "list"});
+    // Under AddressSanitizer the refused allocation is also noted on stderr.
+    if (size_t at = r.err.find("==WARNING: AddressSanitizer failed"); at != std::string::npos)
+        r.err.erase(r.err.rfind('\n', at) + 1, r.err.find('\n', at) - r.err.rfind('\n', at));
+    EXPECT_EQ(r.out, "sparse.dat/huge.kzp         -> huge.bmp ... ");
+    EXPECT_EQ(r.err, kBanner + "out of memory for 'huge.bmp'.\n");
+    EXPECT_EQ(read_file(work.path / "huge.bmp"), "");
 }
 
 } // namespace
