@@ -15,19 +15,38 @@ struct FreeDeleter {
 
 } // namespace
 
-int convert_stream(std::FILE* output, std::FILE* input, int64_t stored_size) {
-    // Only the bytes that are really there can be decoded, so a huge stored
-    // size from a list file costs no more memory than the file can fill.
-    int64_t size = std::min(stored_size, bytes_to_end(input));
-    if (size <= 0) return kConvertOk;
-    if (size > INT64_MAX / 9) return kConvertNoMemory;
-    // malloc leaves the pages untouched until the decoder writes them.
-    std::unique_ptr<uint8_t, FreeDeleter> buffer(
-        static_cast<uint8_t*>(std::malloc(static_cast<size_t>(9 * size))));
-    if (!buffer) return kConvertNoMemory;
-    int64_t decoded = decode_stored_stream(input, size, buffer.get());
-    if (decoded <= 0) return kConvertOk;
-    switch (write_bmp(output, buffer.get(), decoded)) {
+namespace {
+
+using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+Buffer allocate(int64_t size) {
+    return Buffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
+}
+
+// Reads at most `limit` bytes, to the end of an input whose size cannot be
+// told (a pipe, a console); the buffer grows by half as it fills.
+int64_t read_to_end(std::FILE* input, int64_t limit, Buffer& bytes) {
+    int64_t size = 0, capacity = 0;
+    for (;;) {
+        if (size == capacity) {
+            capacity = std::min(limit, std::max<int64_t>(capacity + capacity / 2, 1 << 16));
+            if (size == capacity) return size;
+            uint8_t* grown =
+                static_cast<uint8_t*>(std::realloc(bytes.get(), static_cast<size_t>(capacity)));
+            if (!grown) return -1;
+            bytes.release();
+            bytes.reset(grown);
+        }
+        const size_t got =
+            std::fread(bytes.get() + size, 1, static_cast<size_t>(capacity - size), input);
+        if (got == 0) return size;
+        size += static_cast<int64_t>(got);
+    }
+}
+
+int write_decoded(std::FILE* output, const uint8_t* decoded, int64_t length) {
+    if (length <= 0) return kConvertOk;
+    switch (write_bmp(output, decoded, length)) {
     case kBmpOk:
         return kConvertOk;
     case kBmpBroken:
@@ -35,6 +54,33 @@ int convert_stream(std::FILE* output, std::FILE* input, int64_t stored_size) {
     default:
         return kConvertWriteError;
     }
+}
+
+} // namespace
+
+int convert_stream(std::FILE* output, std::FILE* input, int64_t stored_size) {
+    if (stored_size <= 0) return kConvertOk;
+    // Only the bytes that are really there can be decoded, so a huge stored
+    // size from a list file costs no more memory than the file can fill.
+    const int64_t available = bytes_to_end(input);
+    if (available < 0) {
+        // A stream of unknown length is read whole first.
+        Buffer stream;
+        const int64_t size = read_to_end(input, std::min(stored_size, INT64_MAX / 9), stream);
+        if (size < 0) return kConvertNoMemory;
+        if (size == 0) return kConvertOk;
+        Buffer buffer = allocate(9 * size);
+        if (!buffer) return kConvertNoMemory;
+        return write_decoded(output, buffer.get(),
+                             decode_stored_buffer(stream.get(), size, buffer.get()));
+    }
+    const int64_t size = std::min(stored_size, available);
+    if (size <= 0) return kConvertOk;
+    if (size > INT64_MAX / 9) return kConvertNoMemory;
+    // malloc leaves the pages untouched until the decoder writes them.
+    Buffer buffer = allocate(9 * size);
+    if (!buffer) return kConvertNoMemory;
+    return write_decoded(output, buffer.get(), decode_stored_stream(input, size, buffer.get()));
 }
 
 int create_bmp_file(const std::string& output_path, std::FILE* input, int64_t stored_size,
@@ -64,7 +110,7 @@ int create_bmp_file(const std::string& output_path, std::FILE* input, int64_t st
         report(MSG_BROKEN_IMAGE, output_path.c_str());
         return 0;
     default:
-        if (out.regular) std::remove(output_path.c_str());
+        if (out.regular) remove_file(output_path.c_str());
         report(MSG_CANT_WRITE, output_path.c_str());
         return 0;
     }
@@ -79,7 +125,10 @@ int convert_file(const std::string& path, const Options& options) {
     std::string output_path;
     make_output_name(output_path, path, options.work_dir);
     std::printf("%-16s -> %s ... ", path.c_str(), output_path.c_str());
-    if (create_bmp_file(output_path, input, file_size(input), nullptr)) std::printf("OK\n");
+    // An input whose size cannot be told is read to its end.
+    const int64_t size = file_size(input);
+    if (create_bmp_file(output_path, input, size < 0 ? INT64_MAX : size, nullptr))
+        std::printf("OK\n");
     std::fclose(input);
     return 1;
 }

@@ -1,12 +1,21 @@
 // The few things quorbin needs from the host's file API beyond standard C++:
-// telling directories from files, file identity, 64-bit seeks, and creating an
-// output without truncating the file it would replace before it is checked.
+// telling directories from files, file identity, 64-bit seeks, creating an
+// output without truncating the file it would replace before it is checked,
+// and UTF-8 file names.  One implementation per host: host_posix.cpp and
+// host_windows.cpp; paths are UTF-8 (on POSIX hosts: bytes, used unchanged).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
-// Identity of an open file (device and inode on POSIX hosts).
+// Called first thing in main: puts standard input in binary mode (a list read
+// from it is bytes) and returns the arguments, argv[0] included, as UTF-8.
+std::vector<std::string> host_start(int argc, char** argv);
+
+// Identity of an open file (device and inode on POSIX hosts, volume serial
+// number and file index on Windows).
 struct FileId {
     uint64_t device;
     uint64_t inode;
@@ -19,8 +28,8 @@ FileId file_id_of(std::FILE* file);
 // or in small pieces, such as a list file read a byte at a time.
 enum InputUse : int { kReadBlocks, kReadText };
 
-// Opens an existing file for reading (binary and text are the same on POSIX
-// hosts).  A directory is refused as if it did not exist.  nullptr on failure.
+// Opens an existing file for reading in binary mode.  A directory is refused
+// as if it did not exist.  nullptr on failure.
 std::FILE* open_input(const char* path, InputUse use);
 
 // Outcome of create_output.
@@ -41,12 +50,16 @@ struct OutputFile {
 // same file as one of the `count` protected files, which are left untouched.
 int create_output(const char* path, const FileId* protect, int count, OutputFile* out);
 
-// Bytes from the current position to the end of the file; 0 when that cannot
-// be told (a pipe or a device) or the position is at or past the end.
+// Bytes from the current position to the end of the file, 0 when the
+// position is at or past the end; -1 when that cannot be told (a pipe, a
+// console or another device).
 int64_t bytes_to_end(std::FILE* file);
 
-// Size of the whole file in bytes, 0 when it cannot be told.
+// Size of the whole file in bytes; -1 when it cannot be told.
 int64_t file_size(std::FILE* file);
+
+// Removes a file; false when the host refuses.
+bool remove_file(const char* path);
 
 // Moves to an absolute offset; false when the host refuses it.
 bool seek_to(std::FILE* file, int64_t offset);

@@ -458,3 +458,23 @@ int64_t decode_stored_stream(std::FILE* input, int64_t stored_size, uint8_t* buf
     lzss_state_free(state);
     return total;
 }
+
+int64_t decode_stored_buffer(const uint8_t* input, int64_t size, uint8_t* buffer) {
+    if (size <= 0 || size > INT64_MAX / 9) return 0;
+    LzssState* state = lzss_state_create();
+    if (!state) return 0;
+    // Pieces small enough that nine bytes per byte, plus what a reference
+    // carries over, fit one call's allowance: each call uses up its piece.
+    constexpr int64_t kPiece = int64_t{1} << 27;
+    int64_t total = 0;
+    for (int64_t done = 0; done < size; done += kPiece) {
+        int32_t in_left = static_cast<int32_t>(std::min(size - done, kPiece));
+        const int32_t allowance =
+            static_cast<int32_t>(std::min<int64_t>(9 * size - total, INT32_MAX));
+        int32_t out_left = allowance;
+        lzss_decode_step(state, input + done, &in_left, buffer + total, &out_left);
+        total += allowance - out_left;
+    }
+    lzss_state_free(state);
+    return total;
+}

@@ -80,3 +80,8 @@ enum LzssDecoder : int { kLzssFast, kLzssBytewise };
 // state cannot be allocated).
 int64_t decode_stored_stream(std::FILE* input, int64_t stored_size, uint8_t* buffer,
                              LzssDecoder decoder = kLzssFast);
+
+// Decodes a whole stored stream of `size` bytes held in memory at `input`
+// into `buffer`, which must hold 9 * size bytes.  Returns the number of bytes
+// written (0 for size <= 0 or when the state cannot be allocated).
+int64_t decode_stored_buffer(const uint8_t* input, int64_t size, uint8_t* buffer);

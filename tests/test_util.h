@@ -12,13 +12,28 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+constexpr bool kWindows = true;
+#else
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+constexpr bool kWindows = false;
+#endif
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+
+// A path from UTF-8 text, and back: on every host.
+inline fs::path u8path(const std::string& text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+inline std::string u8name(const fs::path& path) {
+    const std::u8string text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
 
 inline std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -44,8 +59,10 @@ inline Bytes random_bytes(std::mt19937& rng, size_t size, unsigned alphabet = 25
 struct TempDir {
     fs::path path;
     TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "quorbin-XXXXXX").string();
-        path = mkdtemp(pattern.data());
+        std::random_device random;
+        do
+            path = fs::temp_directory_path() / ("quorbin-" + std::to_string(random()));
+        while (!fs::create_directory(path));
     }
     ~TempDir() { fs::remove_all(path); }
 };
@@ -55,8 +72,10 @@ struct TempDir {
 inline std::map<std::string, std::string> read_tree(const fs::path& root) {
     std::map<std::string, std::string> tree;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        std::string name = entry.path().lexically_relative(root).generic_string();
-        if (entry.is_directory())
+        std::string name = u8name(entry.path().lexically_relative(root));
+        if (entry.is_symlink())
+            tree[name] = "(special)";
+        else if (entry.is_directory())
             tree[name + "/"] = "";
         else
             tree[name] = entry.is_regular_file() ? read_file(entry.path()) : "(special)";
@@ -75,6 +94,48 @@ struct RunResult {
 inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                              const fs::path& dir, const fs::path& io, const std::string* input,
                              bool merged = false) {
+#ifdef _WIN32
+    // The command line as the C runtime splits it: quotes around every
+    // argument, backslashes doubled where a quote follows them.
+    std::wstring line = L'"' + u8path(program).wstring() + L'"';
+    for (const std::string& arg : args) {
+        std::wstring quoted = L" \"", wide = u8path(arg).wstring();
+        size_t slashes = 0;
+        for (wchar_t c : wide) {
+            quoted += c == L'"' ? std::wstring(slashes + 1, L'\\') + L'"' : std::wstring(1, c);
+            slashes = c == L'\\' ? slashes + 1 : 0;
+        }
+        line += quoted + std::wstring(slashes, L'\\') + L'"';
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    auto create = [&](const char* name) {
+        return CreateFileW((io / name).wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, 0, nullptr);
+    };
+    HANDLE read_end = nullptr, write_end = nullptr;
+    CreatePipe(&read_end, &write_end, &inherit, 0);
+    SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = input ? read_end : INVALID_HANDLE_VALUE;
+    start.hStdOutput = create("out");
+    start.hStdError = merged ? start.hStdOutput : create("err");
+    PROCESS_INFORMATION process{};
+    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        dir.wstring().c_str(), &start, &process);
+    CloseHandle(read_end);
+    for (DWORD done = 0, n = 0; started && input && done < input->size(); done += n)
+        if (!WriteFile(write_end, input->data() + done, DWORD(input->size() - done), &n, nullptr))
+            break;
+    CloseHandle(write_end);
+    DWORD status = 127;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &status);
+    for (HANDLE h : {process.hProcess, process.hThread, start.hStdOutput, start.hStdError})
+        CloseHandle(h);
+    return {started ? int(status) : -1, read_file(io / "out"), merged ? "" : read_file(io / "err")};
+#else
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) return {-1, "", ""};
     pid_t pid = fork();
@@ -103,6 +164,7 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
     int status = -1;
     waitpid(pid, &status, 0);
     return {WEXITSTATUS(status), read_file(io / "out"), merged ? "" : read_file(io / "err")};
+#endif
 }
 
 inline std::string le32(uint32_t v) {

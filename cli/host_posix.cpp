@@ -4,6 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+std::vector<std::string> host_start(int argc, char** argv) {
+    // Standard input is already binary here, and arguments are bytes.
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 FileId file_id_of(std::FILE* file) {
     struct stat st;
     if (fstat(fileno(file), &st) != 0) return FileId{0, 0, false};
@@ -51,15 +56,19 @@ int create_output(const char* path, const FileId* protect, int count, OutputFile
 
 int64_t file_size(std::FILE* file) {
     struct stat st;
-    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return static_cast<int64_t>(st.st_size);
 }
 
 int64_t bytes_to_end(std::FILE* file) {
-    off_t position = ftello(file);
-    int64_t size = file_size(file);
-    if (position < 0 || position >= size) return 0;
-    return size - static_cast<int64_t>(position);
+    const int64_t size = file_size(file);
+    const off_t position = ftello(file);
+    if (size < 0 || position < 0) return -1;
+    return position >= size ? 0 : size - static_cast<int64_t>(position);
+}
+
+bool remove_file(const char* path) {
+    return unlink(path) == 0;
 }
 
 bool seek_to(std::FILE* file, int64_t offset) {

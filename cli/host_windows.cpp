@@ -1,0 +1,134 @@
+#include "host.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+namespace {
+
+// A UTF-8 path as the wide-character API wants it.
+std::wstring wide(const char* utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    std::wstring out(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out.data(), n);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+std::string utf8(const wchar_t* wide) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? static_cast<size_t>(n) : 1, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide, -1, out.data(), n, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+HANDLE handle_of(std::FILE* file) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+
+FileId id_of(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) return FileId{0, 0, false};
+    return FileId{info.dwVolumeSerialNumber,
+                  static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow, true};
+}
+
+// Wraps a handle in a C stream; the stream owns it afterwards.
+std::FILE* stream_of(HANDLE handle, int flags, const char* mode) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, mode);
+    if (!file) _close(fd);
+    return file;
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+struct StartInfo {
+    int new_mode;
+};
+
+} // namespace
+
+// The C runtime's own splitting of the wide command line.
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int glob,
+                              StartInfo* info);
+
+std::vector<std::string> host_start(int argc, char** argv) {
+    _setmode(_fileno(stdin), _O_BINARY);
+    int wide_argc = 0;
+    wchar_t** wide_argv = nullptr;
+    wchar_t** env = nullptr;
+    StartInfo info{0};
+    if (__wgetmainargs(&wide_argc, &wide_argv, &env, 0, &info) != 0 || !wide_argv)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < wide_argc; i++)
+        args.push_back(utf8(wide_argv[i]));
+    return args;
+}
+
+FileId file_id_of(std::FILE* file) {
+    return id_of(handle_of(file));
+}
+
+std::FILE* open_input(const char* path, InputUse use) {
+    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
+    HANDLE handle = CreateFileW(wide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    std::FILE* file = stream_of(handle, _O_RDONLY, "rb");
+    if (file && use == kReadBlocks) std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
+}
+
+int create_output(const char* path, const FileId* protect, int count, OutputFile* out) {
+    // OPEN_ALWAYS does not truncate: the file is only emptied once it is known
+    // not to be one of the files this job reads.
+    HANDLE handle = CreateFileW(wide(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return kCreateFailed;
+    const FileId id = id_of(handle);
+    for (int i = 0; i < count; i++) {
+        if (id.known && protect[i].known && protect[i].device == id.device &&
+            protect[i].inode == id.inode) {
+            CloseHandle(handle);
+            return kCreateIsInput;
+        }
+    }
+    out->regular = GetFileType(handle) == FILE_TYPE_DISK;
+    if (out->regular && !SetEndOfFile(handle)) {
+        CloseHandle(handle);
+        return kCreateFailed;
+    }
+    out->file = stream_of(handle, _O_WRONLY, "wb");
+    if (!out->file) return kCreateFailed;
+    std::setvbuf(out->file, nullptr, _IONBF, 0);
+    return kCreated;
+}
+
+int64_t file_size(std::FILE* file) {
+    HANDLE handle = handle_of(file);
+    LARGE_INTEGER size;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) return -1;
+    return size.QuadPart;
+}
+
+int64_t bytes_to_end(std::FILE* file) {
+    const int64_t size = file_size(file);
+    const int64_t position = _ftelli64(file);
+    if (size < 0 || position < 0) return -1;
+    return position >= size ? 0 : size - position;
+}
+
+bool seek_to(std::FILE* file, int64_t offset) {
+    return offset >= 0 && _fseeki64(file, offset, SEEK_SET) == 0;
+}
+
+bool remove_file(const char* path) {
+    return DeleteFileW(wide(path).c_str()) != 0;
+}
