@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds quorbin and runs every test: the suite with warnings as errors, the
-# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, and a short
-# run of each fuzz harness (FUZZ_SECONDS each, default 30).
+# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, a short
+# run of each fuzz harness (FUZZ_SECONDS each, default 30), and the Windows
+# build (mingw-w64) with its tests under Wine and its zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh clang libclang-rt-14-dev
+bash scripts/install-deps.sh clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64 googletest
 cmake --workflow --preset ci
 cmake --workflow --preset asan
 cmake --workflow --preset fuzz
 bash fuzz/run.sh "${FUZZ_SECONDS:-30}"
+cmake --workflow --preset windows
