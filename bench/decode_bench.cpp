@@ -11,7 +11,6 @@
 #include <string>
 
 #include "bmp/bmp.h"
-#include "kzp_encoder.h"
 #include "lzss/lzss.h"
 #include "quorbin.h"
 #include "sample_images.h"
@@ -30,7 +29,7 @@ Sample& sample(int kind) {
     Sample& s = samples[kind];
     if (s.file) return s;
     s.image = make_sample_image(static_cast<SampleKind>(kind), kSide, kSide);
-    s.stream = lzss_compress(s.image);
+    s.stream = lzss_encode(s.image);
     s.file = std::tmpfile();
     std::fwrite(s.stream.data(), 1, s.stream.size(), s.file);
     std::fflush(s.file);
@@ -95,7 +94,7 @@ int write_archive(const std::string& dir, int count) {
     std::string list;
     std::vector<std::vector<uint8_t>> streams;
     for (int i = 0; i < 16; i++)
-        streams.push_back(lzss_compress(
+        streams.push_back(lzss_encode(
             make_sample_image(static_cast<SampleKind>(i % 4), 64 + 6 * i, 48 + 4 * i)));
     for (int i = 0; i < count; i++) {
         const std::vector<uint8_t>& stream = streams[static_cast<size_t>(i) % streams.size()];

@@ -14,6 +14,10 @@ int32_t read_le32(const uint8_t* p) {
                                 static_cast<uint32_t>(p[3]) << 24);
 }
 
+uint32_t read_le16(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
+}
+
 uint8_t* put_le16(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
@@ -103,4 +107,56 @@ int write_bmp(std::FILE* output, const uint8_t* data, int64_t length) {
         }
     }
     return flush() ? kBmpOk : kBmpWriteError;
+}
+
+std::vector<uint8_t> kzp_image_bytes(int32_t width, int32_t height, const uint8_t* pixels,
+                                     const uint8_t* palette) {
+    const size_t pixel_bytes =
+        width > 0 && height > 0 ? static_cast<size_t>(width) * static_cast<size_t>(height) : 0;
+    std::vector<uint8_t> image(pixels, pixels + pixel_bytes);
+    image.insert(image.end(), palette, palette + 1024);
+    uint8_t trailer[8];
+    put_le32(put_le32(trailer, static_cast<uint32_t>(width)), static_cast<uint32_t>(height));
+    image.insert(image.end(), trailer, trailer + 8);
+    return image;
+}
+
+int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, int* bits) {
+    *bits = 0;
+    if (size < 2 || file[0] != 'B' || file[1] != 'M') return kBmpNotBmp;
+    if (size < 18) return kBmpTruncated;
+    const uint32_t header = static_cast<uint32_t>(read_le32(file + 14));
+    if (header != 40 && header != 52 && header != 56 && header != 108 && header != 124)
+        return kBmpNotBmp;
+    if (size < 14 + header) return kBmpTruncated;
+    const int32_t width = read_le32(file + 18), height = read_le32(file + 22);
+    *bits = static_cast<int>(read_le16(file + 28));
+    if (*bits != 8) return kBmpNot8Bit;
+    if (read_le32(file + 30) != 0) return kBmpCompressed;
+    const uint32_t used = static_cast<uint32_t>(read_le32(file + 46));
+    const size_t colours = used == 0 ? 256 : used;
+    if (colours > 256) return kBmpTooManyColours;
+    const size_t table = 14 + header, pixels = static_cast<uint32_t>(read_le32(file + 10));
+    if (width < 0 || height == INT32_MIN || pixels < table + 4 * colours) return kBmpBadLayout;
+    const size_t rows = static_cast<size_t>(height < 0 ? -static_cast<int64_t>(height) : height);
+    const size_t row_size = static_cast<size_t>(bmp_row_size(width));
+    if (table + 4 * colours > size || pixels > size ||
+        (row_size > 0 && (size - pixels) / row_size < rows))
+        return kBmpTruncated;
+    uint8_t palette[1024] = {};
+    for (size_t i = 0; i < colours; i++) {
+        const uint8_t* bgrx = file + table + 4 * i;
+        palette[4 * i] = bgrx[2];
+        palette[4 * i + 1] = bgrx[1];
+        palette[4 * i + 2] = bgrx[0];
+    }
+    // The rows top row first: a positive height stores the bottom row first.
+    std::vector<uint8_t> top_down(rows * static_cast<size_t>(width));
+    for (size_t y = 0; width > 0 && y < rows; y++) {
+        const size_t from = height > 0 ? rows - 1 - y : y;
+        std::memcpy(top_down.data() + y * static_cast<size_t>(width),
+                    file + pixels + from * row_size, static_cast<size_t>(width));
+    }
+    *image = kzp_image_bytes(width, static_cast<int32_t>(rows), top_down.data(), palette);
+    return kBmpRead;
 }

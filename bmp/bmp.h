@@ -1,4 +1,5 @@
-// Decoded KZP image layout and the 8-bit BMP writer.
+// Decoded KZP image layout, the 8-bit BMP writer, and the reader that turns
+// such a BMP file back into the decoded layout.
 //
 // A decoded image of L bytes is read from its end:
 //
@@ -28,6 +29,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 constexpr int64_t kKzpTrailerSize = 1032; // palette + width + height
 constexpr int kBmpHeaderSize = 1078;      // file header + info header + colour table
@@ -61,3 +63,33 @@ int64_t bmp_row_size(int32_t width);
 // Returns kBmpOk, kBmpBroken (nothing written) or kBmpWriteError.  The caller
 // flushes and closes the output.
 int write_bmp(std::FILE* output, const uint8_t* data, int64_t length);
+
+// The decoded layout of an image: `width * height` pixel bytes (top row
+// first), the 1024-byte palette (red, green, blue, unused), then width and
+// height.  With a width or height of 0 or less there are no pixel bytes.
+std::vector<uint8_t> kzp_image_bytes(int32_t width, int32_t height, const uint8_t* pixels,
+                                     const uint8_t* palette);
+
+// --- reading ---------------------------------------------------------------
+//
+// Accepted: uncompressed 8-bit palette BMP files with a BITMAPINFOHEADER or
+// a later version (52, 56, 108 or 124 bytes), rows bottom-up (height > 0) or
+// top-down (height < 0), padded to four bytes, a colour table of 1 to 256
+// entries (colours used 0 means 256), pixel data at the offset the file
+// header gives.
+
+enum BmpReadResult : int {
+    kBmpRead = 0,
+    kBmpNotBmp = -1,         // no "BM", or a header of a kind not listed above
+    kBmpTruncated = -2,      // the file ends before its headers, table or rows do
+    kBmpNot8Bit = -3,        // another bit depth (the `bits` out-parameter tells it)
+    kBmpCompressed = -4,     // RLE or bit fields
+    kBmpTooManyColours = -5, // a colour table of more than 256 entries
+    kBmpBadLayout = -6,      // negative width, height -2^31, pixels inside the headers
+};
+
+// Reads the BMP file of `size` bytes at `file` into `image`, in the decoded
+// layout (see kzp_image_bytes): rows top row first, the palette as red,
+// green, blue, 0 (entries beyond the file's table 0, 0, 0, 0), width and
+// height (the number of rows, positive).  `bits` receives the bit depth.
+int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, int* bits);

@@ -9,22 +9,15 @@
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(uint8_t* p) const { std::free(p); }
-};
-
-} // namespace
-
-namespace {
-
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
 Buffer allocate(int64_t size) {
     return Buffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
 }
 
-// Reads at most `limit` bytes, to the end of an input whose size cannot be
-// told (a pipe, a console); the buffer grows by half as it fills.
+} // namespace
+
+// The buffer grows by half as it fills.
 int64_t read_to_end(std::FILE* input, int64_t limit, Buffer& bytes) {
     int64_t size = 0, capacity = 0;
     for (;;) {
@@ -43,6 +36,8 @@ int64_t read_to_end(std::FILE* input, int64_t limit, Buffer& bytes) {
         size += static_cast<int64_t>(got);
     }
 }
+
+namespace {
 
 int write_decoded(std::FILE* output, const uint8_t* decoded, int64_t length) {
     if (length <= 0) return kConvertOk;

@@ -24,6 +24,10 @@ struct FileId {
 
 FileId file_id_of(std::FILE* file);
 
+inline bool same_file(const FileId& a, const FileId& b) {
+    return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
 // How an input is read: in large blocks of its own (no stdio buffer needed)
 // or in small pieces, such as a list file read a byte at a time.
 enum InputUse : int { kReadBlocks, kReadText };
@@ -63,3 +67,9 @@ bool remove_file(const char* path);
 
 // Moves to an absolute offset; false when the host refuses it.
 bool seek_to(std::FILE* file, int64_t offset);
+
+// Identity of the existing file at `path`; `known` is false when there is none.
+FileId path_id(const char* path);
+
+// Moves `from` to `to`, replacing a file there; false when the host refuses.
+bool rename_file(const char* from, const char* to);

@@ -9,10 +9,27 @@ std::vector<std::string> host_start(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
+namespace {
+
+FileId id_of(int result, const struct stat& st) {
+    if (result != 0) return FileId{0, 0, false};
+    return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), true};
+}
+
+} // namespace
+
 FileId file_id_of(std::FILE* file) {
     struct stat st;
-    if (fstat(fileno(file), &st) != 0) return FileId{0, 0, false};
-    return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), true};
+    return id_of(fstat(fileno(file), &st), st);
+}
+
+FileId path_id(const char* path) {
+    struct stat st;
+    return id_of(stat(path, &st), st);
+}
+
+bool rename_file(const char* from, const char* to) {
+    return std::rename(from, to) == 0;
 }
 
 std::FILE* open_input(const char* path, InputUse use) {
@@ -39,10 +56,9 @@ int create_output(const char* path, const FileId* protect, int count, OutputFile
     };
     struct stat st;
     if (fstat(fd, &st) != 0) return give_up(kCreateFailed);
+    const FileId id = id_of(0, st);
     for (int i = 0; i < count; i++) {
-        if (protect[i].known && protect[i].device == static_cast<uint64_t>(st.st_dev) &&
-            protect[i].inode == static_cast<uint64_t>(st.st_ino))
-            return give_up(kCreateIsInput);
+        if (same_file(protect[i], id)) return give_up(kCreateIsInput);
     }
     out->regular = S_ISREG(st.st_mode);
     if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||

@@ -76,6 +76,19 @@ FileId file_id_of(std::FILE* file) {
     return id_of(handle_of(file));
 }
 
+FileId path_id(const char* path) {
+    HANDLE handle = CreateFileW(wide(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return FileId{0, 0, false};
+    const FileId id = id_of(handle);
+    CloseHandle(handle);
+    return id;
+}
+
+bool rename_file(const char* from, const char* to) {
+    return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 std::FILE* open_input(const char* path, InputUse use) {
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
     HANDLE handle = CreateFileW(wide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
@@ -94,8 +107,7 @@ int create_output(const char* path, const FileId* protect, int count, OutputFile
     if (handle == INVALID_HANDLE_VALUE) return kCreateFailed;
     const FileId id = id_of(handle);
     for (int i = 0; i < count; i++) {
-        if (id.known && protect[i].known && protect[i].device == id.device &&
-            protect[i].inode == id.inode) {
+        if (same_file(protect[i], id)) {
             CloseHandle(handle);
             return kCreateIsInput;
         }

@@ -1,5 +1,6 @@
-// Every text quorbin writes to standard error.  The manual page's DIAGNOSTICS
-// section must name each of them; a test reads the literals from this file.
+// Every text quorbin and quorbin-pack write to standard error.  Their manual
+// pages' DIAGNOSTICS sections must name each of them; a test reads the
+// literals from this file.
 #pragma once
 
 #define MSG_BANNER "quorbin - KZP to BMP converter%33s2026 The quorbin authors\n"
@@ -20,3 +21,16 @@
 #define MSG_NO_MEMORY "out of memory for '%s'.\n"
 #define MSG_BROKEN_IMAGE "broken image data for '%s'.\n"
 #define MSG_CANT_WRITE "can't write file '%s'.\n"
+
+#define MSG_PACK_BANNER "quorbin-pack - BMP to KZP packer%31s2026 The quorbin authors\n"
+#define MSG_PACK_USAGE                                                                             \
+    "usage: quorbin-pack [option] [bmp-file]\n"                                                    \
+    "[option]\n"                                                                                   \
+    "    -C work-dir      : Work Directory\n"
+#define MSG_NOT_BMP "'%s' is not a BMP file.\n"
+#define MSG_BMP_TRUNCATED "'%s' is truncated.\n"
+#define MSG_BMP_NOT_8BIT "'%s' is a %d-bit BMP file; only 8-bit palette images can be packed.\n"
+#define MSG_BMP_COMPRESSED                                                                         \
+    "'%s' is compressed (RLE or bit fields); only uncompressed files can be packed.\n"
+#define MSG_BMP_COLOURS "'%s' has a colour table of more than 256 entries.\n"
+#define MSG_BMP_LAYOUT "'%s' has dimensions or offsets that overflow or don't fit in the file.\n"

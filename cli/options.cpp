@@ -1,4 +1,5 @@
 #include <cstdarg>
+#include <cstring>
 
 #include "messages.h"
 #include "quorbin.h"
@@ -19,11 +20,15 @@ void print_usage() {
     report(MSG_USAGE);
 }
 
-int parse_options(int argc, const char* const* argv, Options& options) {
+void print_pack_banner() {
+    report(MSG_PACK_BANNER, "");
+}
+
+int parse_options(int argc, const char* const* argv, Options& options, const char* letters) {
     int i = 1;
     while (i < argc && argv[i][0] == '-') {
         std::string* value = nullptr;
-        switch (argv[i][1]) {
+        switch (argv[i][1] != '\0' && std::strchr(letters, argv[i][1]) ? argv[i][1] : '\0') {
         case 'l':
             options.has_list_file = true;
             value = &options.list_file;
@@ -52,12 +57,13 @@ void replace_extension(std::string& out, const std::string& name, const char* ex
     out += ext;
 }
 
-void make_output_name(std::string& out, const std::string& name, const std::string& work_dir) {
+void make_output_name(std::string& out, const std::string& name, const std::string& work_dir,
+                      const char* ext) {
     out.clear();
     if (!work_dir.empty()) {
         out = work_dir;
         if (work_dir.back() != '\\' && work_dir.back() != '/') out += '\\';
     }
     size_t slash = name.rfind('\\');
-    replace_extension(out, slash == std::string::npos ? name : name.substr(slash + 1), "bmp");
+    replace_extension(out, slash == std::string::npos ? name : name.substr(slash + 1), ext);
 }

@@ -10,9 +10,15 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "host.h"
+
+struct FreeDeleter {
+    void operator()(uint8_t* p) const { std::free(p); }
+};
 
 struct Options {
     bool has_list_file = false;
@@ -28,7 +34,8 @@ struct Options {
 // not begin with '-' and everything after it are file arguments.  Returns the
 // index of the first file argument (argc when there is none), or -1 after a
 // missing value or an unknown letter (the latter reported on standard error).
-int parse_options(int argc, const char* const* argv, Options& options);
+// `letters` lists the options a program takes.
+int parse_options(int argc, const char* const* argv, Options& options, const char* letters = "lCc");
 
 void print_banner();
 void print_usage();
@@ -42,9 +49,10 @@ void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void replace_extension(std::string& out, const std::string& name, const char* ext);
 
 // The output path for an input called `name`: its base name (after the last
-// backslash) with the extension "bmp", inside `work_dir` when that is not
+// backslash) with the extension `ext`, inside `work_dir` when that is not
 // empty.  A backslash joins the two unless `work_dir` ends in '\' or '/'.
-void make_output_name(std::string& out, const std::string& name, const std::string& work_dir);
+void make_output_name(std::string& out, const std::string& name, const std::string& work_dir,
+                      const char* ext = "bmp");
 
 // --- conversion ----------------------------------------------------------
 
@@ -68,6 +76,19 @@ int create_bmp_file(const std::string& output_path, std::FILE* input, int64_t st
 
 // Converts the whole file at `path`.  Returns 1 when the input could be opened.
 int convert_file(const std::string& path, const Options& options);
+
+// Reads at most `limit` bytes, to the end of `input`, into `bytes`, which
+// grows as it fills.  Returns the number read, or -1 when memory runs out.
+int64_t read_to_end(std::FILE* input, int64_t limit, std::unique_ptr<uint8_t, FreeDeleter>& bytes);
+
+// --- packing ---------------------------------------------------------------
+
+void print_pack_banner();
+
+// Packs the BMP file at `path` into a KZP file named as quorbin names its
+// outputs (extension "kzp").  The output appears, under its name, only when
+// it was written whole.  Returns 1 when the input could be opened.
+int pack_file(const std::string& path, const Options& options);
 
 // --- list files ----------------------------------------------------------
 

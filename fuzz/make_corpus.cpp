@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "kzp_encoder.h"
+#include "bmp/bmp.h"
+#include "lzss/lzss.h"
+#include "sample_images.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ Bytes image(int32_t width, int32_t height, size_t extra = 0) {
     Bytes decoded(extra, 0x5A);
     Bytes body = kzp_image_bytes(width, height, pixels.data(), palette.data());
     decoded.insert(decoded.end(), body.begin(), body.end());
-    return lzss_compress(decoded);
+    return lzss_encode(decoded);
 }
 
 } // namespace
@@ -42,7 +44,7 @@ int main(int argc, char** argv) {
          {{0xFF, 1, 2, 3, 4, 5, 6, 7, 8},
           {0x01, 'x', 0xEE, 0xF0},
           {0x00, 0x34, 0x1F, 0x12},
-          lzss_compress(bytes("abababababcabcabcabcabcdddddddddddddddddddddd")),
+          lzss_encode(bytes("abababababcabcabcabcabcdddddddddddddddddddddd")),
           image(6, 3)}},
         {"roundtrip", {bytes("hello hello hello"), Bytes(300, 0), bytes("abcabcabcabcxyz")}},
         {"image",

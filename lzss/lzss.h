@@ -29,6 +29,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 constexpr int kLzssWindowSize = 4096;
 constexpr int kLzssMaxMatch = 18;
@@ -85,3 +86,31 @@ int64_t decode_stored_stream(std::FILE* input, int64_t stored_size, uint8_t* buf
 // into `buffer`, which must hold 9 * size bytes.  Returns the number of bytes
 // written (0 for size <= 0 or when the state cannot be allocated).
 int64_t decode_stored_buffer(const uint8_t* input, int64_t size, uint8_t* buffer);
+
+// --- encoding ---------------------------------------------------------------
+//
+// In this format a literal costs 9 bits (its flag bit and the byte) and a
+// reference 17, whatever its length and distance, and every prefix of a match
+// of 3 or more bytes is a match too.  So the shortest stream for a given set
+// of longest matches comes from dynamic programming from the end: the cost
+// of the rest at each position is the cheaper of a literal and the best
+// reference of any length from 3 to the longest match there.  References may
+// reach into the initial all-zero window and overlap the bytes they produce.
+
+struct LzssEncodeOptions {
+    // Candidates the match finder tries per position, nearest first; 0 tries
+    // every one in the window.  A search stops at an 18-byte match, so on
+    // pictures trying all is cheap; at worst it is 4096 tries per byte.
+    int candidates = 0;
+    // Take the longest match at each position instead of the optimal parse
+    // (the classic method, for comparison).
+    bool greedy = false;
+};
+
+// Compresses `size` bytes into a stored stream.
+std::vector<uint8_t> lzss_encode(const uint8_t* data, size_t size, LzssEncodeOptions options = {});
+
+inline std::vector<uint8_t> lzss_encode(const std::vector<uint8_t>& data,
+                                        LzssEncodeOptions options = {}) {
+    return lzss_encode(data.data(), data.size(), options);
+}

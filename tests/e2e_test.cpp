@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #endif
 
-#include "kzp_encoder.h"
+#include "lzss/lzss.h"
 #include "sample_images.h"
 #include "test_util.h"
 
@@ -35,7 +35,7 @@ struct Image {
 
 Image image(SampleKind kind, int32_t width, int32_t height) {
     const Bytes decoded = make_sample_image(kind, width, height);
-    return {str(lzss_compress(decoded)), expected_bmp(decoded)};
+    return {str(lzss_encode(decoded)), expected_bmp(decoded)};
 }
 
 std::string num(size_t n) {
@@ -65,7 +65,7 @@ struct Row {
 std::vector<Row> rows() {
     const Image a = image(kSamplePhoto, 5, 3), b = image(kSampleNoise, 64, 10),
                 c = image(kSampleDithered, 6, 5), d = image(kSampleNoise, 9, 4);
-    const std::string broken = str(lzss_compress(Bytes(1031, 7))), junk = "JUNK!!!";
+    const std::string broken = str(lzss_encode(Bytes(1031, 7))), junk = "JUNK!!!";
     const std::string at_c = "pack.dat 7 " + num(c.kzp.size()) + " ",
                       at_d = "pack.dat " + num(2 * junk.size() + c.kzp.size()) + " " +
                              num(d.kzp.size()) + " ";
@@ -256,7 +256,7 @@ TEST_F(E2E, BundledExamples) {
 // converted, every bad one reported, and the run goes to its end.
 TEST_F(E2E, HundredThousandLines) {
     const Image good = image(kSamplePhoto, 5, 4);
-    const std::string broken = str(lzss_compress(Bytes(900, 3)));
+    const std::string broken = str(lzss_encode(Bytes(900, 3)));
     write_file(work.path / "pack.dat", "HDR" + good.kzp + broken);
     const std::string at_good = "pack.dat 3 " + num(good.kzp.size()),
                       at_broken = "pack.dat " + num(3 + good.kzp.size()) + " " + num(broken.size());

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "kzp_encoder.h"
+#include "bmp/bmp.h"
+#include "lzss/lzss.h"
+#include "sample_images.h"
 
 namespace {
 
@@ -104,7 +106,7 @@ Picture rings(int32_t w, int32_t h) {
 }
 
 std::vector<uint8_t> encode(const Picture& pic) {
-    return lzss_compress(kzp_image_bytes(pic.width, pic.height, pic.pixels.data(), pic.palette));
+    return lzss_encode(kzp_image_bytes(pic.width, pic.height, pic.pixels.data(), pic.palette));
 }
 
 } // namespace

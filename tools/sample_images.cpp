@@ -1,8 +1,9 @@
 #include "sample_images.h"
 
+#include <cstdio>
 #include <cstdlib>
 
-#include "kzp_encoder.h"
+#include "bmp/bmp.h"
 
 namespace {
 
@@ -85,4 +86,11 @@ std::vector<uint8_t> make_sample_image(SampleKind kind, int32_t width, int32_t h
     for (int i = 0; i < 1024; i++)
         palette[i] = static_cast<uint8_t>(rng.next());
     return kzp_image_bytes(width, height, pixels.data(), palette);
+}
+
+bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes) {
+    std::FILE* f = std::fopen(path, "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
 }

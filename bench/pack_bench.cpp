@@ -1,0 +1,70 @@
+// Encoding on the four 2048x2048 benchmark pictures: speed, working memory,
+// and stream size against the optimum (the same parse over every distance of
+// the window) and against greedy longest-match (over every distance too).
+//
+//   pack_bench [google benchmark flags]
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <malloc.h>
+#include <new>
+
+#include "lzss/lzss.h"
+#include "sample_images.h"
+
+// Heap bytes in use and their peak, counted through operator new.
+std::atomic<size_t> g_in_use{0}, g_peak{0};
+
+void* operator new(size_t size) {
+    void* p = std::malloc(size);
+    if (!p) throw std::bad_alloc();
+    const size_t now = g_in_use += malloc_usable_size(p);
+    for (size_t peak = g_peak; now > peak && !g_peak.compare_exchange_weak(peak, now);)
+        ;
+    return p;
+}
+
+void operator delete(void* p) noexcept {
+    g_in_use -= malloc_usable_size(p);
+    std::free(p);
+}
+
+void operator delete(void* p, size_t) noexcept {
+    operator delete(p);
+}
+
+namespace {
+
+constexpr int32_t kSide = 2048;
+
+void BM_Encode(benchmark::State& state, SampleKind kind) {
+    const std::vector<uint8_t> image = make_sample_image(kind, kSide, kSide);
+    const size_t optimum = lzss_encode(image, {0, false}).size();
+    const size_t greedy = lzss_encode(image, {0, true}).size();
+    size_t size = 0;
+    const size_t before = g_in_use;
+    g_peak = before;
+    const LzssEncodeOptions options{static_cast<int>(state.range(0)), false};
+    for (auto _ : state)
+        size = lzss_encode(image, options).size();
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(image.size()));
+    state.counters["size"] = static_cast<double>(size);
+    state.counters["over_optimum_%"] = 100.0 * (static_cast<double>(size) / optimum - 1);
+    state.counters["under_greedy_%"] = 100.0 * (1 - static_cast<double>(size) / greedy);
+    state.counters["bytes_per_pixel"] = static_cast<double>(g_peak - before) / (kSide * kSide);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    for (int kind = 0; kind < 4; kind++)
+        benchmark::RegisterBenchmark((std::string("encode/") + kSampleNames[kind]).c_str(),
+                                     BM_Encode, static_cast<SampleKind>(kind))
+            ->Unit(benchmark::kMillisecond)
+            ->Arg(256);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
