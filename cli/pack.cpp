@@ -55,7 +55,7 @@ bool write_stream(const std::string& output_path, const std::vector<uint8_t>& st
               std::fflush(out.file) == 0;
     ok = std::fclose(out.file) == 0 && ok;
     if (ok && rename_file(part.c_str(), output_path.c_str())) return true;
-    remove_file(part.c_str());
+    if (out.regular) remove_file(part.c_str());
     report(ok ? MSG_CANT_CREATE : MSG_CANT_WRITE, output_path.c_str());
     return false;
 }
