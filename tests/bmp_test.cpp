@@ -86,4 +86,87 @@ TEST(Bmp, ReportsAFullDevice) {
     std::fclose(full);
 }
 
+std::string le(uint32_t v, int bytes) {
+    return le32(v).substr(0, static_cast<size_t>(bytes));
+}
+
+// A BMP file written by hand, of the decoded image `d` of `width` x `rows`:
+// `colours` table entries (0: 256), rows bottom-up or top-down.
+std::string bmp_file(const Bytes& d, int32_t width, size_t rows, bool top_down, uint32_t colours) {
+    const size_t row = size_t(width + 3) & ~size_t{3}, table = colours ? colours : 256;
+    const size_t offset = 54 + 4 * table;
+    const int64_t height = top_down ? -int64_t(rows) : int64_t(rows);
+    std::string file = "BM" + le32(uint32_t(offset + rows * row)) + le32(0) +
+                       le32(uint32_t(offset)) + le32(40) + le32(uint32_t(width)) +
+                       le32(uint32_t(height)) + le(1, 2) + le(8, 2) + le32(0) + le32(0) + le32(0) +
+                       le32(0) + le32(colours) + le32(0);
+    const uint8_t* palette = &d[d.size() - 1032];
+    for (size_t i = 0; i < table; i++)
+        file += {char(palette[4 * i + 2]), char(palette[4 * i + 1]), char(palette[4 * i]), 'x'};
+    for (size_t y = 0; y < rows; y++) {
+        const char* first =
+            reinterpret_cast<const char*>(d.data()) + (top_down ? y : rows - 1 - y) * size_t(width);
+        file += std::string(first, size_t(width)) + std::string(row - size_t(width), '\0');
+    }
+    return file;
+}
+
+int read(const std::string& file, Bytes* image = nullptr, int* bits = nullptr) {
+    Bytes ignored;
+    int ignored_bits;
+    return bmp_read(reinterpret_cast<const uint8_t*>(file.data()), file.size(),
+                    image ? image : &ignored, bits ? bits : &ignored_bits);
+}
+
+// Pictures come back from the files the writer and other programs write:
+// bottom-up and top-down, any width, short colour tables (the rest 0).
+TEST(BmpRead, RoundTrips) {
+    std::mt19937 rng(8);
+    for (auto [width, height] : {std::pair{1, 1}, {5, 3}, {6, 7}, {0, 4}, {333, 11}}) {
+        Bytes image = decoded(rng, width, height, size_t(width) * size_t(height));
+        for (size_t i = 0; i < 256; i++)
+            image[image.size() - 1029 + 4 * i] = 0; // the unused byte reads back as 0
+        Bytes back;
+        ASSERT_EQ(read(expected_bmp(image), &back), kBmpRead);
+        EXPECT_EQ(back, image);
+        for (uint32_t colours : {0u, 1u, 2u, 256u}) {
+            ASSERT_EQ(read(bmp_file(image, width, size_t(height), true, colours), &back), kBmpRead);
+            Bytes expected = image;
+            std::fill(expected.end() - 1032 + 4 * (colours ? colours : 256), expected.end() - 8, 0);
+            EXPECT_EQ(back, expected) << width << "x" << height << ", " << colours << " colours";
+        }
+    }
+}
+
+TEST(BmpRead, Refusals) {
+    std::mt19937 rng(9);
+    const std::string good = bmp_file(decoded(rng, 3, 2, 6), 3, 2, false, 0);
+    auto with = [&](size_t at, const std::string& bytes) {
+        return good.substr(0, at) + bytes + good.substr(at + bytes.size());
+    };
+    const std::pair<std::string, int> cases[] = {
+        {"", kBmpNotBmp},
+        {"XM" + good.substr(2), kBmpNotBmp},
+        {with(14, le32(12)), kBmpNotBmp},
+        {good.substr(0, 17), kBmpTruncated},
+        {good.substr(0, 50), kBmpTruncated},
+        {good.substr(0, 1078), kBmpTruncated},
+        {good.substr(0, good.size() - 1), kBmpTruncated},
+        {with(28, le(24, 2)), kBmpNot8Bit},
+        {with(30, le32(1)), kBmpCompressed},
+        {with(30, le32(3)), kBmpCompressed},
+        {with(46, le32(257)), kBmpTooManyColours},
+        {with(18, le32(uint32_t(-3))), kBmpBadLayout},
+        {with(22, le32(0x80000000u)), kBmpBadLayout},
+        {with(10, le32(1000)), kBmpBadLayout},
+        {with(22, le32(0x7FFFFFFF)), kBmpTruncated},
+        {with(10, le32(0xFFFFFFF0u)), kBmpTruncated},
+    };
+    for (const auto& [file, result] : cases)
+        EXPECT_EQ(read(file), result) << file.size();
+    int bits = 0;
+    EXPECT_EQ(read(with(28, le(24, 2)), nullptr, &bits), kBmpNot8Bit);
+    EXPECT_EQ(bits, 24);
+}
+
 } // namespace

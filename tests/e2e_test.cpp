@@ -19,6 +19,8 @@ using Tree = std::map<std::string, std::string>;
 
 const std::string kBanner =
     "quorbin - KZP to BMP converter" + std::string(33, ' ') + "2026 The quorbin authors\n";
+const std::string kPackBanner =
+    "quorbin-pack - BMP to KZP packer" + std::string(31, ' ') + "2026 The quorbin authors\n";
 const std::string kUsage = "usage: quorbin [option] [kzp-file]\n[option]\n"
                            "    -l list-file     : list file\n"
                            "    -c arc-dir       : Archive file Directory\n"
@@ -29,13 +31,18 @@ const std::string kOptionError = "option error.\n", kEmpty;
 const std::string kFifo = "(fifo)", kSymlink = "(symlink) ", kHardLink = "(link) ";
 
 // A picture as its KZP stream and the BMP file quorbin must write for it.
+// A picture as its KZP stream and the BMP file quorbin must write for it, and
+// the KZP stream quorbin-pack must write for that BMP file.
 struct Image {
-    std::string kzp, bmp;
+    std::string kzp, bmp, packed;
 };
 
 Image image(SampleKind kind, int32_t width, int32_t height) {
-    const Bytes decoded = make_sample_image(kind, width, height);
-    return {str(lzss_encode(decoded)), expected_bmp(decoded)};
+    Bytes decoded = make_sample_image(kind, width, height);
+    const std::string kzp = str(lzss_encode(decoded)), bmp = expected_bmp(decoded);
+    for (size_t unused = decoded.size() - 1029; unused < decoded.size() - 8; unused += 4)
+        decoded[unused] = 0; // the palette's unused bytes do not reach the BMP file
+    return {kzp, bmp, str(lzss_encode(decoded))};
 }
 
 std::string num(size_t n) {
@@ -52,7 +59,8 @@ std::string job(std::string in, const std::string& out) {
 }
 
 struct Row {
-    std::string name; // "posix: ..." and "windows: ..." run on that host only
+    std::string name; // "posix: ..." and "windows: ..." run on that host only,
+                      // rows with "pack:" run quorbin-pack
     std::vector<std::string> args;
     Tree before;          // files, and directories ending in '/'
     std::string out, err; // err: what follows the banner
@@ -98,6 +106,8 @@ std::vector<Row> rows() {
                                  num(c.kzp.size()) + " " + num(d.kzp.size()) +
                                  " two.kzp\ncut.dat " + num(cut.size()) + " 100 three.kzp\n";
     const std::string same = "' is the input file.\n";
+    std::string deep = a.bmp;
+    deep[28] = 24;
     // clang-format off
     std::vector<Row> rows = {
         {"no arguments", {}, {}, "", kUsage, {}, 1},
@@ -157,6 +167,20 @@ std::vector<Row> rows() {
         {"a Ctrl-Z in a list is data", {"-l", "-"}, {{"a.dat", a.kzp}}, job("a.dat|f.kzp", "f.bmp") +
          "OK\n" + job("a.dat|g.kzp", "g.bmp") + "OK\n", "", {{"f.bmp", a.bmp}, {"g.bmp", a.bmp}}, 0,
          &ctrl_z_list},
+        {"pack: no file", {"-C", "out"}, {}, "", "usage: quorbin-pack [option] [bmp-file]\n[option]\n"
+         "    -C work-dir      : Work Directory\n", {}, 1},
+        {"pack: only -C", {"-l", "x", "a.bmp"}, {}, "", "Unknown option 'l'.\n" + kOptionError, {}, 1},
+        {"pack: files", {"-C", "out/", "a.bmp", "deep.bmp", "no.bmp", "missing.bmp", "self.kzp", "w.b.bmp"},
+         {{"a.bmp", a.bmp}, {"deep.bmp", deep}, {"no.bmp", "BA"}, {"self.kzp", a.bmp}, {"w.b.bmp", b.bmp},
+          {"out/", ""}, {"out/self.kzp", kHardLink + "self.kzp"}},
+         job("a.bmp", "out/a.kzp") + "OK\n" + job("deep.bmp", "out/deep.kzp") + job("no.bmp", "out/no.kzp") +
+         job("self.kzp", "out/self.kzp") + job("w.b.bmp", "out/w.kzp") + "OK\n",
+         "'deep.bmp' is a 24-bit BMP file; only 8-bit palette images can be packed.\n'no.bmp' is not a BMP "
+         "file.\ncan't open file 'missing.bmp'.\noutput file 'out/self.kzp" + same,
+         {{"out/a.kzp", a.packed}, {"out/w.kzp", b.packed}}},
+        {"posix: pack: a failed write leaves no output", {"full.bmp"},
+         {{"full.bmp", a.bmp}, {"full.kzp.part", kSymlink + "/dev/full"}}, job("full.bmp", "full.kzp"),
+         "can't write file 'full.kzp'.\n", {}},
     };
     // clang-format on
     list_files["list.txt"] = list;
@@ -174,8 +198,8 @@ class E2E : public testing::Test {
     TempDir work, io;
 
     RunResult run(const std::vector<std::string>& args, const std::string* input = &kEmpty,
-                  bool merged = false) {
-        return run_program(QUORBIN_BINARY, args, work.path, io.path, input, merged);
+                  bool merged = false, const char* program = QUORBIN_BINARY) {
+        return run_program(program, args, work.path, io.path, input, merged);
     }
 
     void put(const std::string& name, const std::string& contents) {
@@ -211,10 +235,12 @@ TEST_F(E2E, Table) {
         for (bool links : {false, true}) // a hard link after the file it names
             for (const auto& [name, contents] : row.before)
                 if (contents.starts_with(kHardLink) == links) put(name, contents);
-        RunResult r = run(row.args, row.input, row.merged);
+        const bool pack = row.name.find("pack:") != std::string::npos;
+        RunResult r =
+            run(row.args, row.input, row.merged, pack ? QUORBIN_PACK_BINARY : QUORBIN_BINARY);
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(r.out, host_lines(row.out));
-        EXPECT_EQ(r.err, host_lines(row.merged ? "" : kBanner + row.err));
+        EXPECT_EQ(r.err, host_lines(row.merged ? "" : (pack ? kPackBanner : kBanner) + row.err));
         Tree expected;
         for (const Tree& tree : {row.before, row.after})
             for (const auto& [name, contents] : tree) {

@@ -151,4 +151,51 @@ TEST(Lzss, FastPathMatchesBytewise) {
             << "cut at " << cut;
 }
 
+// The bits of a stream: 9 per literal, 17 per reference.
+size_t stream_bits(const Bytes& stream) {
+    size_t bits = 0;
+    for (size_t at = 0; at < stream.size();) {
+        const uint8_t flags = stream[at++];
+        for (int item = 0; item < 8 && at < stream.size(); item++) {
+            const bool literal = flags >> item & 1;
+            bits += literal ? 9 : 17;
+            at += literal ? 1 : 2;
+        }
+    }
+    return bits;
+}
+
+// The fewest bits for `data`, found the slow way: every distance of the
+// window (zeros before the data) at every position, every length.
+size_t fewest_bits(const Bytes& data) {
+    Bytes hist(4096, 0);
+    hist.insert(hist.end(), data.begin(), data.end());
+    std::vector<size_t> best(data.size() + 1, 0);
+    for (size_t i = data.size(); i-- > 0;) {
+        best[i] = best[i + 1] + 9;
+        for (size_t d = 1; d <= 4096; d++) {
+            for (size_t len = 1; len <= 18 && i + len <= data.size(); len++) {
+                if (hist[4096 + i - d + len - 1] != hist[4096 + i + len - 1]) break;
+                if (len >= 3) best[i] = std::min(best[i], best[i + len] + 17);
+            }
+        }
+    }
+    return best[0];
+}
+
+// The encoder's parse is optimal, and what it writes decodes back; greedy
+// and a shallow search come back too.
+TEST(Lzss, EncoderIsOptimal) {
+    std::mt19937 rng(5);
+    for (int round = 0; round < 60; round++) {
+        Bytes data = random_bytes(rng, rng() % 300, round % 3 == 0 ? 2 : 4);
+        if (round % 5 == 0) data.insert(data.begin(), rng() % 40, 0); // into the zero window
+        const Bytes stream = lzss_encode(data);
+        EXPECT_EQ(stream_bits(stream), fewest_bits(data)) << round;
+        EXPECT_EQ(bytewise(stream), data) << round;
+        for (LzssEncodeOptions options : {LzssEncodeOptions{0, true}, LzssEncodeOptions{2, false}})
+            EXPECT_EQ(bytewise(lzss_encode(data, options)), data) << round;
+    }
+}
+
 } // namespace
