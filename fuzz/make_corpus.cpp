@@ -31,6 +31,19 @@ Bytes image(int32_t width, int32_t height, size_t extra = 0) {
     return lzss_encode(decoded);
 }
 
+// The BMP file quorbin writes for a small picture.
+Bytes bmp(int32_t width, int32_t height) {
+    Bytes pixels(static_cast<size_t>(width) * static_cast<size_t>(height), 7), palette(1024, 9);
+    const Bytes decoded = kzp_image_bytes(width, height, pixels.data(), palette.data());
+    std::FILE* file = std::tmpfile();
+    write_bmp(file, decoded.data(), static_cast<int64_t>(decoded.size()));
+    Bytes written(static_cast<size_t>(std::ftell(file)));
+    std::rewind(file);
+    written.resize(std::fread(written.data(), 1, written.size(), file));
+    std::fclose(file);
+    return written;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -54,6 +67,7 @@ int main(int argc, char** argv) {
          {bytes("pack01.dat 640 512 title.kzp\n"), bytes("a 1 512title.kzp\r\nb +5 -3 c d\n\n"),
           bytes("a 0x10 5 t\na - 3 t\na 99999999999999999999 1 big\n"),
           bytes(std::string(1100, 'x') + " 1 2 y\n")}},
+        {"bmpread", {bmp(3, 2), bmp(0, 4), bmp(5, 1), bytes("BM")}},
         {"options",
          {bytes(std::string("-C\0out\0a.kzp", 12)), bytes(std::string("-l\0-\0-c\0data/", 13)),
           bytes("-x"), bytes("-"), bytes(std::string("a\0-C\0out", 8))}},
