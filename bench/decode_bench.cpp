@@ -94,8 +94,8 @@ int write_archive(const std::string& dir, int count) {
     std::string list;
     std::vector<std::vector<uint8_t>> streams;
     for (int i = 0; i < 16; i++)
-        streams.push_back(lzss_encode(
-            make_sample_image(static_cast<SampleKind>(i % 4), 64 + 6 * i, 48 + 4 * i)));
+        streams.push_back(
+            lzss_encode(make_sample_image(static_cast<SampleKind>(i % 4), 64 + 6 * i, 48 + 4 * i)));
     for (int i = 0; i < count; i++) {
         const std::vector<uint8_t>& stream = streams[static_cast<size_t>(i) % streams.size()];
         list += "many.dat " + std::to_string(archive.size()) + " " + std::to_string(stream.size()) +

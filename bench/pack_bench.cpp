@@ -25,10 +25,13 @@ void* operator new(size_t size) {
     return p;
 }
 
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete" // the pair above is malloc and free
 void operator delete(void* p) noexcept {
     g_in_use -= malloc_usable_size(p);
     std::free(p);
 }
+#pragma GCC diagnostic pop
 
 void operator delete(void* p, size_t) noexcept {
     operator delete(p);
@@ -62,7 +65,7 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark((std::string("encode/") + kSampleNames[kind]).c_str(),
                                      BM_Encode, static_cast<SampleKind>(kind))
             ->Unit(benchmark::kMillisecond)
-            ->Arg(256);
+            ->Arg(LzssEncodeOptions{}.candidates);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
