@@ -1,6 +1,6 @@
 // Runs the built quorbin in a scratch directory and checks standard output,
 // standard error, the exit status and every file left behind, byte for byte.
-// The cases are rows of one table; the two that measure a run or need a big
+// The cases are rows of one table; those that measure a run or need a big
 // input follow it.
 #include <gtest/gtest.h>
 
@@ -30,7 +30,6 @@ const std::string kOptionError = "option error.\n", kEmpty;
 // its target), a hard link to another file of the tree (kHardLink + its name).
 const std::string kFifo = "(fifo)", kSymlink = "(symlink) ", kHardLink = "(link) ";
 
-// A picture as its KZP stream and the BMP file quorbin must write for it.
 // A picture as its KZP stream and the BMP file quorbin must write for it, and
 // the KZP stream quorbin-pack must write for that BMP file.
 struct Image {
