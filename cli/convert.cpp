@@ -111,15 +111,22 @@ int create_bmp_file(const std::string& output_path, std::FILE* input, int64_t st
     }
 }
 
-int convert_file(const std::string& path, const Options& options) {
+std::FILE* start_job(const std::string& path, const Options& options, const char* ext,
+                     std::string& output_path) {
     std::FILE* input = open_input(path.c_str(), kReadBlocks);
     if (!input) {
         report(MSG_CANT_OPEN, path.c_str());
-        return 0;
+        return nullptr;
     }
-    std::string output_path;
-    make_output_name(output_path, path, options.work_dir);
+    make_output_name(output_path, path, options.work_dir, ext);
     std::printf("%-16s -> %s ... ", path.c_str(), output_path.c_str());
+    return input;
+}
+
+int convert_file(const std::string& path, const Options& options) {
+    std::string output_path;
+    std::FILE* input = start_job(path, options, "bmp", output_path);
+    if (!input) return 0;
     // An input whose size cannot be told is read to its end.
     const int64_t size = file_size(input);
     if (create_bmp_file(output_path, input, size < 0 ? INT64_MAX : size, nullptr))

@@ -12,16 +12,21 @@ void report(const char* format, ...) {
     va_end(args);
 }
 
-void print_banner() {
-    report(MSG_BANNER, "");
+int start_run(int argc, char** argv, const char* banner, const char* letters, Options& options,
+              std::vector<std::string>& args) {
+    args = host_start(argc, argv);
+    std::vector<const char*> arg_ptrs;
+    for (const std::string& arg : args)
+        arg_ptrs.push_back(arg.c_str());
+    report(banner, "");
+    const int first_file =
+        parse_options(static_cast<int>(args.size()), arg_ptrs.data(), options, letters);
+    if (first_file < 0) report(MSG_OPTION_ERROR);
+    return first_file;
 }
 
 void print_usage() {
     report(MSG_USAGE);
-}
-
-void print_pack_banner() {
-    report(MSG_PACK_BANNER, "");
 }
 
 int parse_options(int argc, const char* const* argv, Options& options, const char* letters) {

@@ -63,14 +63,9 @@ bool write_stream(const std::string& output_path, const std::vector<uint8_t>& st
 } // namespace
 
 int pack_file(const std::string& path, const Options& options) {
-    std::FILE* input = open_input(path.c_str(), kReadBlocks);
-    if (!input) {
-        report(MSG_CANT_OPEN, path.c_str());
-        return 0;
-    }
     std::string output_path;
-    make_output_name(output_path, path, options.work_dir, "kzp");
-    std::printf("%-16s -> %s ... ", path.c_str(), output_path.c_str());
+    std::FILE* input = start_job(path, options, "kzp", output_path);
+    if (!input) return 0;
     const FileId input_id = file_id_of(input);
     std::unique_ptr<uint8_t, FreeDeleter> bytes;
     const int64_t size = read_input(input, bytes);

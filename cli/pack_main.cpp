@@ -2,23 +2,15 @@
 #include "quorbin.h"
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args = host_start(argc, argv);
-    std::vector<const char*> arg_ptrs;
-    for (const std::string& arg : args)
-        arg_ptrs.push_back(arg.c_str());
-    argc = static_cast<int>(args.size());
-    print_pack_banner();
+    std::vector<std::string> args;
     Options options;
-    const int first_file = parse_options(argc, arg_ptrs.data(), options, "C");
-    if (first_file < 0) {
-        report(MSG_OPTION_ERROR);
-        return 1;
-    }
-    if (first_file >= argc) {
+    const int first_file = start_run(argc, argv, MSG_PACK_BANNER, "C", options, args);
+    if (first_file < 0) return 1;
+    if (first_file >= static_cast<int>(args.size())) {
         report(MSG_PACK_USAGE);
         return 1;
     }
-    for (int i = first_file; i < argc; i++)
-        pack_file(args[static_cast<size_t>(i)], options);
+    for (size_t i = static_cast<size_t>(first_file); i < args.size(); i++)
+        pack_file(args[i], options);
     return 0;
 }

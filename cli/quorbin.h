@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host.h"
 
@@ -37,7 +38,13 @@ struct Options {
 // `letters` lists the options a program takes.
 int parse_options(int argc, const char* const* argv, Options& options, const char* letters = "lCc");
 
-void print_banner();
+// The start of a run: takes the arguments from the host as UTF-8 into
+// `args`, prints `banner` (a format with one %s for its padding), and parses
+// the options `letters`.  Returns the index of the first file argument, or -1
+// after "option error." has been reported.
+int start_run(int argc, char** argv, const char* banner, const char* letters, Options& options,
+              std::vector<std::string>& args);
+
 void print_usage();
 
 // Flushes standard output, then writes a formatted message to standard error.
@@ -74,6 +81,12 @@ int convert_stream(std::FILE* output, std::FILE* input, int64_t stored_size);
 int create_bmp_file(const std::string& output_path, std::FILE* input, int64_t stored_size,
                     const FileId* also_protect);
 
+// The start of a job on the file at `path`: opens it (reporting when it
+// cannot), derives `output_path` with the extension `ext`, and prints the
+// progress line.  nullptr when the input could not be opened.
+std::FILE* start_job(const std::string& path, const Options& options, const char* ext,
+                     std::string& output_path);
+
 // Converts the whole file at `path`.  Returns 1 when the input could be opened.
 int convert_file(const std::string& path, const Options& options);
 
@@ -82,8 +95,6 @@ int convert_file(const std::string& path, const Options& options);
 int64_t read_to_end(std::FILE* input, int64_t limit, std::unique_ptr<uint8_t, FreeDeleter>& bytes);
 
 // --- packing ---------------------------------------------------------------
-
-void print_pack_banner();
 
 // Packs the BMP file at `path` into a KZP file named as quorbin names its
 // outputs (extension "kzp").  The output appears, under its name, only when
