@@ -40,7 +40,7 @@ Bytes bytewise(const Bytes& stream) {
 // Decodes `stored_size` bytes of a file holding `contents`, in 16 KiB chunks.
 Bytes decode_file(const Bytes& contents, int64_t stored_size) {
     std::FILE* file = std::tmpfile();
-    std::fwrite(contents.data(), 1, contents.size(), file);
+    if (!contents.empty()) std::fwrite(contents.data(), 1, contents.size(), file);
     std::rewind(file);
     Bytes out(static_cast<size_t>(9 * std::max<int64_t>(stored_size, 0)));
     out.resize(static_cast<size_t>(decode_stored_stream(file, stored_size, out.data())));
