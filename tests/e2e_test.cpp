@@ -115,12 +115,15 @@ std::vector<Row> rows() {
         {"last option without its value", {"-l", "list", "-C"}, {}, "", kOptionError, {}, 1},
         {"unknown option", {"-x", "a.kzp"}, {{"a.kzp", a.kzp}}, "", "Unknown option 'x'.\n" + kOptionError, {}, 1},
         {"a lone dash", {"-"}, {}, "", std::string("Unknown option '\0'.\n", 20) + kOptionError, {}, 1},
-        {"single files", {"-C", "out/", "pic.kzp", "missing.kzp", "empty.kzp", "broken.kzp", "dir.kzp", "wide.kzp"},
-         {{"pic.kzp", a.kzp}, {"wide.kzp", b.kzp}, {"empty.kzp", ""}, {"broken.kzp", broken}, {"dir.kzp/", ""}, {"out/", ""}},
+        {"single files", {"-C", "out/", "pic.kzp", "missing.kzp", "empty.kzp", "lone.kzp", "broken.kzp", "dir.kzp", "wide.kzp"},
+         {{"pic.kzp", a.kzp}, {"wide.kzp", b.kzp}, {"empty.kzp", ""}, {"lone.kzp", std::string("\0\x12", 2)},
+          {"broken.kzp", broken}, {"dir.kzp/", ""}, {"out/", ""}},
          job("pic.kzp", "out/pic.bmp") + "OK\n" + job("empty.kzp", "out/empty.bmp") + "OK\n" +
+         job("lone.kzp", "out/lone.bmp") + "OK\n" +
          job("broken.kzp", "out/broken.bmp") + job("wide.kzp", "out/wide.bmp") + "OK\n",
          "can't open file 'missing.kzp'.\nbroken image data for 'out/broken.bmp'.\ncan't open file 'dir.kzp'.\n",
-         {{"out/pic.bmp", a.bmp}, {"out/wide.bmp", b.bmp}, {"out/empty.bmp", ""}, {"out/broken.bmp", ""}}},
+         {{"out/pic.bmp", a.bmp}, {"out/wide.bmp", b.bmp}, {"out/empty.bmp", ""}, {"out/lone.bmp", ""},
+          {"out/broken.bmp", ""}}},
         {"messages follow their progress line", {"broken.kzp", "missing.kzp", "a.kzp"},
          {{"a.kzp", a.kzp}, {"broken.kzp", broken}},
          kBanner + job("broken.kzp", "broken.bmp") + "broken image data for 'broken.bmp'.\n"

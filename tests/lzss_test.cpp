@@ -38,12 +38,12 @@ Bytes bytewise(const Bytes& stream) {
 }
 
 // Decodes `stored_size` bytes of a file holding `contents`, in 16 KiB chunks.
-Bytes decode_file(const Bytes& contents, int64_t stored_size) {
+Bytes decode_file(const Bytes& contents, int64_t stored_size, LzssDecoder decoder = kLzssFast) {
     std::FILE* file = std::tmpfile();
     if (!contents.empty()) std::fwrite(contents.data(), 1, contents.size(), file);
     std::rewind(file);
     Bytes out(static_cast<size_t>(9 * std::max<int64_t>(stored_size, 0)));
-    out.resize(static_cast<size_t>(decode_stored_stream(file, stored_size, out.data())));
+    out.resize(static_cast<size_t>(decode_stored_stream(file, stored_size, out.data(), decoder)));
     std::fclose(file);
     return out;
 }
@@ -76,7 +76,9 @@ TEST(Lzss, StoredStreamFromFile) {
     std::mt19937 rng(7);
     for (const Bytes& data : {random_bytes(rng, 300000, 4), Bytes(9000, 0)}) {
         const Bytes stream = lzss_encode(data);
-        EXPECT_EQ(decode_file(stream, static_cast<int64_t>(stream.size()) + 100000), data);
+        for (LzssDecoder decoder : {kLzssFast, kLzssBytewise})
+            EXPECT_EQ(decode_file(stream, static_cast<int64_t>(stream.size()) + 100000, decoder),
+                      data);
     }
     // The last chunk holds one byte that completes an 18-byte reference: all
     // 18 bytes come out, not just nine for that one input byte.
