@@ -280,6 +280,35 @@ TEST_F(E2E, BundledExamples) {
     }
 }
 
+// Every example and every kind of sample picture, odd widths among them, come
+// back byte for byte from quorbin, quorbin-pack and quorbin again.
+TEST_F(E2E, PackRoundTrip) {
+    std::vector<std::string> names;
+    for (const char* name : {"sunset", "mandel", "tiles"}) {
+        fs::copy_file(fs::path(EXAMPLES_DIR) / (std::string(name) + ".kzp"),
+                      work.path / (std::string(name) + ".kzp"));
+        names.push_back(name);
+    }
+    for (int kind = kSampleFlat; kind <= kSampleNoise; kind++) {
+        names.push_back(kSampleNames[kind]);
+        write_file(work.path / (names.back() + ".kzp"), image(SampleKind(kind), 61 + kind, 37).kzp);
+    }
+    std::vector<std::string> kzp, bmp;
+    for (const std::string& name : names)
+        kzp.push_back(name + ".kzp"), bmp.push_back(name + ".bmp");
+    fs::create_directory(work.path / "again");
+    ASSERT_EQ(run(kzp).status, 0);
+    ASSERT_EQ(run(bmp, &kEmpty, false, QUORBIN_PACK_BINARY).status, 0);
+    std::vector<std::string> again_args = {"-C", "again/"};
+    again_args.insert(again_args.end(), kzp.begin(), kzp.end());
+    ASSERT_EQ(run(again_args).status, 0);
+    for (const std::string& name : bmp) {
+        const std::string first = read_file(work.path / name);
+        EXPECT_GT(first.size(), 1078u) << name;
+        EXPECT_EQ(read_file(work.path / "again" / name), first) << name;
+    }
+}
+
 // 100,000 lines of good entries, broken ones and junk: every good entry is
 // converted, every bad one reported, and the run goes to its end.
 TEST_F(E2E, HundredThousandLines) {
