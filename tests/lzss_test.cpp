@@ -9,8 +9,8 @@ namespace {
 using Step = int (*)(LzssState*, const uint8_t*, int32_t*, uint8_t*, int32_t*);
 
 // Decodes `stream` fed in random pieces of 1..max_piece bytes, with random
-// output allowances of 1..max_allowance bytes per call; checks that no call
-// writes past its allowance.
+// output allowances of 1..max_allowance bytes per call; no call may write
+// past its allowance.
 Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, unsigned max_piece,
                        unsigned max_allowance, Step step = lzss_decode_step) {
     max_allowance = static_cast<unsigned>(std::min<size_t>(max_allowance, 9 * stream.size() + 1));
@@ -49,8 +49,8 @@ Bytes decode_file(const Bytes& contents, int64_t stored_size, LzssDecoder decode
 }
 
 TEST(Lzss, KnownStreams) {
+    // clang-format off
     const std::pair<Bytes, Bytes> cases[] = {
-        // clang-format off
         {{0xFF, 1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}},
         {{0x00, 0x34, 0x1F}, Bytes(18, 0)},         // a first reference copies zeros
         {{0x01, 'x', 0xEE, 0xF0}, Bytes(4, 'x')},   // it reads the bytes it writes
@@ -58,40 +58,18 @@ TEST(Lzss, KnownStreams) {
         {{0x01, 'q', 0xED, 0xF1}, {'q', 0, 'q', 0, 'q'}}, // the source wraps around
         {{0xFF, 'a'}, {'a'}}, {{0x01, 'z', 0x55}, {'z'}}, {{}, {}},
         {{0xFF, 1, 2, 3, 4, 5, 6, 7, 8, 0x01, 9}, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
-        // clang-format on
     };
+    // clang-format on
     std::mt19937 rng(1);
     for (const auto& [stream, expected] : cases) {
         EXPECT_EQ(bytewise(stream), expected);
         EXPECT_EQ(decode_in_pieces(stream, rng, 1, 1), expected);
-        EXPECT_EQ(decode_file(stream, static_cast<int64_t>(stream.size())), expected);
+        EXPECT_EQ(decode_file(stream, int64_t(stream.size())), expected);
+        EXPECT_EQ(decode_stored_buffer(stream.data(), int64_t(stream.size()),
+                                       Bytes(9 * stream.size() + 9).data()),
+                  int64_t(expected.size()));
     }
     EXPECT_EQ(decode_file({0xFF, 1, 2}, 0).size() + decode_file({0xFF, 1, 2}, -5).size(), 0u);
-}
-
-// Through a file: encoded data comes back unchanged (the encoder reaches into
-// the initial zero window and makes overlapping copies), whatever the stored
-// size says beyond the end of the file.
-TEST(Lzss, StoredStreamFromFile) {
-    std::mt19937 rng(7);
-    for (const Bytes& data : {random_bytes(rng, 300000, 4), Bytes(9000, 0)}) {
-        const Bytes stream = lzss_encode(data);
-        for (LzssDecoder decoder : {kLzssFast, kLzssBytewise})
-            EXPECT_EQ(decode_file(stream, static_cast<int64_t>(stream.size()) + 100000, decoder),
-                      data);
-    }
-    // The last chunk holds one byte that completes an 18-byte reference: all
-    // 18 bytes come out, not just nine for that one input byte.
-    Bytes stream;
-    for (int group = 0; group < 1820; group++) {
-        stream.push_back(0xFF);
-        for (int i = 0; i < 8; i++)
-            stream.push_back(static_cast<uint8_t>(group + i));
-    }
-    stream.insert(stream.end(), {0x03, 'p', 'q', 0xEE, 0xFF}); // both literals, then 18 back
-    const Bytes out = decode_file(stream, 16385);
-    EXPECT_EQ(out.size(), 1820u * 8 + 2 + 18);
-    EXPECT_EQ(out, bytewise(stream));
 }
 
 // A random stream whose references favour short distances (runs, short
@@ -120,8 +98,8 @@ Bytes synthesized_stream(std::mt19937& rng, size_t groups) {
 }
 
 // The fast path against the bytewise one, under every split of input and
-// output: random streams, streams favouring short distances, and encoded
-// pictures of every kind.
+// output, from a file in chunks and from memory: random streams, streams
+// favouring short distances, and encoded pictures of every kind.
 TEST(Lzss, FastPathMatchesBytewise) {
     std::mt19937 rng(9);
     std::vector<Bytes> streams;
@@ -131,40 +109,45 @@ TEST(Lzss, FastPathMatchesBytewise) {
     }
     for (int kind = kSampleFlat; kind <= kSampleNoise; kind++)
         streams.push_back(lzss_encode(make_sample_image(SampleKind(kind), 300, 200)));
-    const std::pair<unsigned, unsigned> splits[] = {
-        {1u << 20, 1u << 30}, {1, 1},          {3, 2}, {200, 700}, {49, 161},
-        {5000, 1u << 30},     {1u << 20, 4099}};
     for (const Bytes& stream : streams) {
         const Bytes expected = bytewise(stream);
-        for (auto [piece, allowance] : splits)
+        for (auto [piece, allowance] : {std::pair{1u << 20, 1u << 30},
+                                        {1u, 1u},
+                                        {3u, 2u},
+                                        {200u, 700u},
+                                        {49u, 161u},
+                                        {5000u, 1u << 30},
+                                        {1u << 20, 4099u}})
             ASSERT_EQ(decode_in_pieces(stream, rng, piece, allowance), expected)
                 << stream.size() << " bytes, pieces " << piece << ", allowance " << allowance;
-        ASSERT_EQ(decode_file(stream, static_cast<int64_t>(stream.size())), expected);
+        ASSERT_EQ(decode_file(stream, int64_t(stream.size())), expected);
+        Bytes whole(9 * stream.size());
+        whole.resize(
+            size_t(decode_stored_buffer(stream.data(), int64_t(stream.size()), whole.data())));
+        ASSERT_EQ(whole, expected);
     }
-    // From a file the fast decode carries the bytes of an unfinished group
-    // over to the next chunk: cut a long stream at chunk boundaries and
-    // between them, and the decode is that of the prefix.
+    // From a file the fast decode carries an unfinished group over to the
+    // next chunk: cut a long stream at chunk boundaries and between them, and
+    // both decoders give the bytewise decode of the prefix.
     const Bytes stream = synthesized_stream(rng, 8000);
-    for (size_t cut : {stream.size(), size_t{16383}, size_t{16384}, size_t{16385},
-                       size_t{2 * 16384 + 1}, size_t{5 * 16384 - 1}, rng() % stream.size(),
-                       rng() % stream.size(), rng() % stream.size()})
-        ASSERT_EQ(decode_file(stream, int64_t(cut)),
-                  bytewise(Bytes(stream.begin(), stream.begin() + ptrdiff_t(cut))))
-            << "cut at " << cut;
-}
-
-// The bits of a stream: 9 per literal, 17 per reference.
-size_t stream_bits(const Bytes& stream) {
-    size_t bits = 0;
-    for (size_t at = 0; at < stream.size();) {
-        const uint8_t flags = stream[at++];
-        for (int item = 0; item < 8 && at < stream.size(); item++) {
-            const bool literal = flags >> item & 1;
-            bits += literal ? 9 : 17;
-            at += literal ? 1 : 2;
-        }
+    for (size_t cut :
+         {stream.size(), size_t{16383}, size_t{16384}, size_t{16385}, size_t{2 * 16384 + 1},
+          size_t{5 * 16384 - 1}, rng() % stream.size(), rng() % stream.size()}) {
+        const Bytes expected = bytewise(Bytes(stream.begin(), stream.begin() + ptrdiff_t(cut)));
+        for (LzssDecoder decoder : {kLzssFast, kLzssBytewise})
+            ASSERT_EQ(decode_file(stream, int64_t(cut), decoder), expected) << "cut at " << cut;
     }
-    return bits;
+    // The last chunk holds one byte that completes an 18-byte reference: all
+    // 18 bytes come out, not just nine for that one input byte.
+    Bytes last;
+    for (int group = 0; group < 1820; group++) {
+        last.push_back(0xFF);
+        for (int i = 0; i < 8; i++)
+            last.push_back(static_cast<uint8_t>(group + i));
+    }
+    last.insert(last.end(), {0x03, 'p', 'q', 0xEE, 0xFF}); // both literals, then 18 back
+    EXPECT_EQ(decode_file(last, 16385).size(), 1820u * 8 + 2 + 18);
+    EXPECT_EQ(decode_file(last, 16385), bytewise(last));
 }
 
 // The fewest bits for `data`, found the slow way: every distance of the
@@ -175,28 +158,36 @@ size_t fewest_bits(const Bytes& data) {
     std::vector<size_t> best(data.size() + 1, 0);
     for (size_t i = data.size(); i-- > 0;) {
         best[i] = best[i + 1] + 9;
-        for (size_t d = 1; d <= 4096; d++) {
+        for (size_t d = 1; d <= 4096; d++)
             for (size_t len = 1; len <= 18 && i + len <= data.size(); len++) {
                 if (hist[4096 + i - d + len - 1] != hist[4096 + i + len - 1]) break;
                 if (len >= 3) best[i] = std::min(best[i], best[i + len] + 17);
             }
-        }
     }
     return best[0];
 }
 
-// The encoder's parse is optimal, and what it writes decodes back; greedy
-// and a shallow search come back too.
+// The encoder's parse is optimal (9 bits a literal, 17 a reference), and what
+// it writes decodes back; so do greedy and shallow searches, and data that
+// reaches into the initial zero window.
 TEST(Lzss, EncoderIsOptimal) {
     std::mt19937 rng(5);
     for (int round = 0; round < 60; round++) {
         Bytes data = random_bytes(rng, rng() % 300, round % 3 == 0 ? 2 : 4);
-        if (round % 5 == 0) data.insert(data.begin(), rng() % 40, 0); // into the zero window
+        if (round % 5 == 0) data.insert(data.begin(), rng() % 40, 0);
         const Bytes stream = lzss_encode(data);
-        EXPECT_EQ(stream_bits(stream), fewest_bits(data)) << round;
+        size_t bits = 0;
+        for (size_t at = 0; at < stream.size();)
+            for (int item = 0, flags = stream[at++]; item < 8 && at < stream.size(); item++)
+                bits += flags >> item & 1 ? (at += 1, 9) : (at += 2, 17);
+        EXPECT_EQ(bits, fewest_bits(data)) << round;
         EXPECT_EQ(bytewise(stream), data) << round;
         for (LzssEncodeOptions options : {LzssEncodeOptions{0, true}, LzssEncodeOptions{2, false}})
             EXPECT_EQ(bytewise(lzss_encode(data, options)), data) << round;
+    }
+    for (const Bytes& data : {random_bytes(rng, 300000, 4), Bytes(9000, 0)}) {
+        const Bytes stream = lzss_encode(data);
+        EXPECT_EQ(decode_file(stream, int64_t(stream.size()) + 100000), data); // past the end
     }
 }
 

@@ -78,7 +78,9 @@ inline std::map<std::string, std::string> read_tree(const fs::path& root) {
         else if (entry.is_directory())
             tree[name + "/"] = "";
         else
-            tree[name] = entry.is_regular_file() ? read_file(entry.path()) : "(special)";
+            tree[name] = entry.is_regular_file() && entry.file_size() < (1u << 30)
+                             ? read_file(entry.path())
+                             : "(special)";
     }
     return tree;
 }
