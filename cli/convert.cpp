@@ -15,6 +15,18 @@ Buffer allocate(int64_t size) {
     return Buffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
 }
 
+int write_decoded(std::FILE* output, const uint8_t* decoded, int64_t length) {
+    if (length <= 0) return kConvertOk;
+    switch (write_bmp(output, decoded, length)) {
+    case kBmpOk:
+        return kConvertOk;
+    case kBmpBroken:
+        return kConvertBroken;
+    default:
+        return kConvertWriteError;
+    }
+}
+
 } // namespace
 
 // The buffer grows by half as it fills.
@@ -36,22 +48,6 @@ int64_t read_to_end(std::FILE* input, int64_t limit, Buffer& bytes) {
         size += static_cast<int64_t>(got);
     }
 }
-
-namespace {
-
-int write_decoded(std::FILE* output, const uint8_t* decoded, int64_t length) {
-    if (length <= 0) return kConvertOk;
-    switch (write_bmp(output, decoded, length)) {
-    case kBmpOk:
-        return kConvertOk;
-    case kBmpBroken:
-        return kConvertBroken;
-    default:
-        return kConvertWriteError;
-    }
-}
-
-} // namespace
 
 int convert_stream(std::FILE* output, std::FILE* input, int64_t stored_size) {
     if (stored_size <= 0) return kConvertOk;

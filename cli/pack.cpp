@@ -71,12 +71,11 @@ int pack_file(const std::string& path, const Options& options) {
     const int64_t size = read_input(input, bytes);
     std::fclose(input);
     std::vector<uint8_t> image;
-    int bits = 0;
-    const int result =
-        size < 0 ? kBmpRead : bmp_read(bytes.get(), static_cast<size_t>(size), &image, &bits);
+    int bits = 0, result = kBmpRead;
     if (size < 0) {
         report(MSG_NO_MEMORY, output_path.c_str());
-    } else if (result != kBmpRead) {
+    } else if ((result = bmp_read(bytes.get(), static_cast<size_t>(size), &image, &bits)) !=
+               kBmpRead) {
         report_refusal(result, path.c_str(), bits);
     } else if (same_file(input_id, path_id(output_path.c_str()))) {
         report(MSG_SAME_AS_INPUT, output_path.c_str());
