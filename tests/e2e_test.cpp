@@ -1,7 +1,6 @@
-// Runs the built quorbin in a scratch directory and checks standard output,
-// standard error, the exit status and every file left behind, byte for byte.
-// The cases are rows of one table; the round trip through quorbin-pack
-// follows it.
+// Runs the built quorbin and quorbin-pack in a scratch directory, a row of one
+// table at a time, and checks standard output, standard error, the exit
+// status and every file left behind, byte for byte.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -19,20 +18,19 @@ namespace {
 
 using Tree = std::map<std::string, std::string>;
 
-const std::string kBanner =
-    "quorbin - KZP to BMP converter" + std::string(33, ' ') + "2026 The quorbin authors\n";
-const std::string kPackBanner =
-    "quorbin-pack - BMP to KZP packer" + std::string(31, ' ') + "2026 The quorbin authors\n";
+std::string banner(const std::string& title) {
+    return title + std::string(63 - title.size(), ' ') + "2026 The quorbin authors\n";
+}
 const std::string kUsage = "usage: quorbin [option] [kzp-file]\n[option]\n"
                            "    -l list-file     : list file\n"
                            "    -c arc-dir       : Archive file Directory\n"
                            "    -C work-dir      : Work Directory\n";
-const std::string kOptionError = "option error.\n", kEmpty;
-// Tree entries that are not plain files: a FIFO, a symbolic link (kSymlink +
-// its target), a hard link to another file of the tree (kHardLink + its name),
-// a sparse file (kSparse + a count of zero bytes + ':' + the bytes after them).
-const std::string kFifo = "(fifo)", kSymlink = "(symlink) ", kHardLink = "(link) ",
-                  kSparse = "(sparse) ";
+const std::string kOptionError = "option error.\n", kSame = "' is the input file.\n";
+// Starting tree entries other than files: directories end in '/'; a FIFO; a
+// symbolic link (kSymlink + its target); a sparse file (kSparse + its count of
+// zero bytes + ':' + the bytes after them); a hard link (kHardLink + a name).
+const std::string kFifo = "(special) fifo", kSymlink = "(special) symlink ",
+                  kSparse = "(special) sparse ", kHardLink = "(link) ";
 
 // A picture as its KZP stream and the BMP file quorbin must write for it, and
 // the KZP stream quorbin-pack must write for that BMP file.
@@ -52,8 +50,8 @@ std::string num(size_t n) {
     return std::to_string(n);
 }
 
-// A progress line as quorbin prints it, without its "OK"; `in` may name an
-// archive entry as "archive|entry".
+// A progress line as the programs print it, without its "OK"; `in` may name
+// an archive entry as "archive|entry".
 std::string job(std::string in, const std::string& out) {
     const size_t bar = in.find('|'), name = bar == std::string::npos ? 0 : bar + 1;
     if (name) in[bar] = '/';
@@ -65,7 +63,7 @@ struct Row {
     std::string name; // "posix: ..." and "windows: ..." run on that host only,
                       // rows with "pack:" run quorbin-pack
     std::vector<std::string> args;
-    Tree before;          // files, and directories ending in '/'
+    Tree before;          // the files it starts with
     std::string out, err; // err: what follows the banner
     Tree after;           // files the run adds or changes; all else stays as it was
     int status = 0;
@@ -73,89 +71,64 @@ struct Row {
     bool merged = false;                   // err goes into out, to check the order
 };
 
+// clang-format off
 std::vector<Row> rows() {
-    const Image a = image(kSamplePhoto, 5, 3), b = image(kSampleNoise, 64, 10),
-                c = image(kSampleDithered, 6, 5), d = image(kSampleNoise, 9, 4);
-    const std::string broken = str(lzss_encode(Bytes(1031, 7))), junk = "JUNK!!!";
+    const Image a = image(kSamplePhoto, 5, 3), b = image(kSampleNoise, 64, 10), c = image(kSampleDithered, 6, 5),
+                d = image(kSampleNoise, 9, 4);
+    const std::string broken = str(lzss_encode(Bytes(1031, 7))), junk = "JUNK!!!", at_a = "a.dat 0 " + num(a.kzp.size());
     const std::string at_c = "pack.dat 7 " + num(c.kzp.size()) + " ",
-                      at_d = "pack.dat " + num(2 * junk.size() + c.kzp.size()) + " " +
-                             num(d.kzp.size()) + " ",
-                      at_a = "a.dat 0 " + num(a.kzp.size());
-    const std::string list =
-        at_c + "first.kzp\r\n\n" + at_c + "\n" + at_d + "img\\second.kzp fifth field\n" + at_c +
-        "dup.kzp\n" + at_d +
-        "dup.kzp\npack.dat 7 0 zero.kzp\npack.dat 999999 10 past.kzp\n"
-        "pack.dat -1 5 neg.kzp\npack.dat 99999999999999999999 1 big.kzp\nnope.dat 0 1 x.kzp\n"
-        "last.dat 0 4611686018427387904 huge.kzp";
+                      at_d = "pack.dat " + num(2 * junk.size() + c.kzp.size()) + " " + num(d.kzp.size()) + " ";
+    // A list of good entries and every kind of bad line.
+    const std::string list = at_c + "first.kzp\r\n\n" + at_c + "\n" + at_d + "img\\second.kzp fifth field\n" + at_c +
+        "dup.kzp\n" + at_d + "dup.kzp\npack.dat 7 0 zero.kzp\npack.dat 999999 10 past.kzp\npack.dat -1 5 neg.kzp\n"
+        "pack.dat 99999999999999999999 1 big.kzp\nnope.dat 0 1 x.kzp\nlast.dat 0 4611686018427387904 huge.kzp";
     std::string list_out;
-    for (const char* entry : {"first", "img\\second", "dup", "dup", "zero", "past", "huge"}) {
-        const std::string stem = std::string(entry).substr(std::string(entry).find('\\') + 1);
-        list_out +=
-            job(std::string(stem == "huge" ? "data/last.dat|" : "data/pack.dat|") + entry + ".kzp",
-                "out/" + stem + ".bmp") +
-            "OK\n";
-    }
-    const std::string list_err = "can't seek to offset -1 in 'data/pack.dat'.\nbad offset or size "
-                                 "for entry 'big.kzp'.\ncan't open file 'data/nope.dat'.\n";
-    Tree list_files = {
-        {"data/pack.dat", junk + c.kzp + junk + d.kzp}, {"data/last.dat", d.kzp}, {"out/", ""}};
-    const Tree list_outputs = {{"out/first.bmp", c.bmp}, {"out/second.bmp", d.bmp},
-                               {"out/dup.bmp", d.bmp},   {"out/huge.bmp", d.bmp},
-                               {"out/zero.bmp", ""},     {"out/past.bmp", ""}};
-    const std::string cut = c.kzp + d.kzp.substr(0, d.kzp.size() / 2),
-                      same = "' is the input file.\n";
-    const std::string cut_list = "cut.dat 0 " + num(c.kzp.size()) + " one.kzp\ncut.dat " +
-                                 num(c.kzp.size()) + " " + num(d.kzp.size()) +
-                                 " two.kzp\ncut.dat " + num(cut.size()) + " 100 three.kzp\n";
+    for (std::string entry : {"first", "img\\second", "dup", "dup", "zero", "past", "huge"})
+        list_out += job((entry == "huge" ? "data/last.dat|" : "data/pack.dat|") + entry + ".kzp",
+                        "out/" + entry.substr(entry.find('\\') + 1) + ".bmp") + "OK\n";
+    const std::string list_err = "can't seek to offset -1 in 'data/pack.dat'.\nbad offset or size for entry 'big.kzp'.\n"
+                                 "can't open file 'data/nope.dat'.\n";
+    const Tree list_files = {{"data/pack.dat", junk + c.kzp + junk + d.kzp}, {"data/last.dat", d.kzp}, {"out/", ""},
+                             {"list.txt", list}};
+    const Tree list_outputs = {{"out/first.bmp", c.bmp}, {"out/second.bmp", d.bmp}, {"out/dup.bmp", d.bmp},
+                               {"out/huge.bmp", d.bmp}, {"out/zero.bmp", ""}, {"out/past.bmp", ""}};
+    const std::string cut = c.kzp + d.kzp.substr(0, d.kzp.size() / 2);
+    const std::string cut_list = "cut.dat 0 " + num(c.kzp.size()) + " one.kzp\ncut.dat " + num(c.kzp.size()) + " " +
+                                 num(d.kzp.size()) + " two.kzp\ncut.dat " + num(cut.size()) + " 100 three.kzp\n";
     std::string deep = a.bmp, name = "\u00e9t\u00e9 \u65e5";
     deep[28] = 24;
     // 100,000 lines of good entries, broken ones and junk: every good entry is
     // converted, every bad one reported, and the run goes to its end.
-    const std::string good = "pack.dat 3 " + num(a.kzp.size()),
-                      bad = "pack.dat " + num(3 + a.kzp.size()) + " " + num(broken.size());
-    const std::string kinds[] = {good + " g",
-                                 bad + " b",
-                                 good + " h",
-                                 "nope.dat 0 10 x.kzp\n",
-                                 "pack.dat 1 99999999999999999999 o.kzp\n",
-                                 "pack.dat -5 10 s.kzp\n",
-                                 "pack.dat 1 2\n",
-                                 "\n",
-                                 "x 0x10 5 y\n",
-                                 "pack.dat 3 0 z.kzp\r\n"};
     std::string long_list, long_out, long_err;
     Tree long_outputs = {{"z.bmp", ""}};
-    for (int i = 0; i < 100000; i++) {
-        const std::string n = num(i / 10 % 20), g = "g" + n, b = "b" + n, h = "h" + n;
-        long_list += kinds[i % 10] + (i % 10 < 3 ? n + ".kzp\r\n" : "");
-        if (i % 10) continue;
-        long_out += job("pack.dat|" + g + ".kzp", g + ".bmp") + "OK\n" +
-                    job("pack.dat|" + b + ".kzp", b + ".bmp") +
-                    job("pack.dat|" + h + ".kzp", h + ".bmp") + "OK\n" +
+    for (int i = 0; i < 10000; i++) {
+        const std::string g = "g" + num(i % 20), b = "b" + num(i % 20);
+        long_list += "pack.dat 3 " + num(a.kzp.size()) + " " + g + ".kzp\r\npack.dat " + num(3 + a.kzp.size()) + " " +
+                     num(broken.size()) + " " + b + ".kzp\nnope.dat 0 10 x.kzp\npack.dat 1 99999999999999999999 o.kzp\n"
+                     "pack.dat -5 10 s.kzp\npack.dat 1 2\n\nx 0x10 5 y\npack.dat 3 0 z.kzp\r\n\n";
+        long_out += job("pack.dat|" + g + ".kzp", g + ".bmp") + "OK\n" + job("pack.dat|" + b + ".kzp", b + ".bmp") +
                     job("pack.dat|z.kzp", "z.bmp") + "OK\n";
-        long_err += "broken image data for '" + b +
-                    ".bmp'.\ncan't open file 'nope.dat'.\nbad offset or "
-                    "size for entry 'o.kzp'.\ncan't seek to offset -5 in 'pack.dat'.\n";
-        long_outputs.insert({{g + ".bmp", a.bmp}, {b + ".bmp", ""}, {h + ".bmp", a.bmp}});
+        long_err += "broken image data for '" + b + ".bmp'.\ncan't open file 'nope.dat'.\nbad offset or size for entry "
+                    "'o.kzp'.\ncan't seek to offset -5 in 'pack.dat'.\n";
+        long_outputs.insert({{g + ".bmp", a.bmp}, {b + ".bmp", ""}});
     }
-    // clang-format off
     std::vector<Row> rows = {
         {"no arguments", {}, {}, "", kUsage, {}, 1},
         {"option without its value", {"-C"}, {}, "", kOptionError, {}, 1},
-        {"an archive directory alone", {"-c", "arc"}, {}, "", kUsage, {}, 1},
+        {"an archive directory alone, named like an option", {"-c", "-C"}, {}, "", kUsage, {}, 1},
         {"last option without its value", {"-l", "list", "-C"}, {}, "", kOptionError, {}, 1},
         {"unknown option", {"-x", "a.kzp"}, {{"a.kzp", a.kzp}}, "", "Unknown option 'x'.\n" + kOptionError, {}, 1},
-        {"a lone dash", {"-"}, {}, "", std::string("Unknown option '\0'.\n", 20) + kOptionError, {}, 1},
-        {"single files", {"-C", "out/", "pic.kzp", "missing.kzp", "empty.kzp", "lone.kzp", "broken.kzp", "dir.kzp", "wide.kzp"},
+        {"a lone dash", {"-C", "out", "-"}, {}, "", std::string("Unknown option '\0'.\n", 20) + kOptionError, {}, 1},
+        {"single files", {"-C", "out/", "pic.kzp", "missing.kzp", "empty.kzp", "lone.kzp", "broken.kzp", "dir.kzp", "wide.kzp", "-C"},
          {{"pic.kzp", a.kzp}, {"wide.kzp", b.kzp}, {"empty.kzp", ""}, {"lone.kzp", std::string("\0\x12", 2)},
           {"broken.kzp", broken}, {"dir.kzp/", ""}, {"out/", ""}},
          job("pic.kzp", "out/pic.bmp") + "OK\n" + job("empty.kzp", "out/empty.bmp") + "OK\n" +
          job("lone.kzp", "out/lone.bmp") + "OK\n" + job("broken.kzp", "out/broken.bmp") + job("wide.kzp", "out/wide.bmp") + "OK\n",
-         "can't open file 'missing.kzp'.\nbroken image data for 'out/broken.bmp'.\ncan't open file 'dir.kzp'.\n",
+         "can't open file 'missing.kzp'.\nbroken image data for 'out/broken.bmp'.\ncan't open file 'dir.kzp'.\ncan't open file '-C'.\n",
          {{"out/pic.bmp", a.bmp}, {"out/wide.bmp", b.bmp}, {"out/empty.bmp", ""}, {"out/lone.bmp", ""}, {"out/broken.bmp", ""}}},
         {"messages follow their progress line", {"broken.kzp", "missing.kzp", "a.kzp"}, {{"a.kzp", a.kzp}, {"broken.kzp", broken}},
-         kBanner + job("broken.kzp", "broken.bmp") + "broken image data for 'broken.bmp'.\ncan't open file 'missing.kzp'.\n" +
-         job("a.kzp", "a.bmp") + "OK\n", "", {{"broken.bmp", ""}, {"a.bmp", a.bmp}}, 0, "", true},
+         banner("quorbin - KZP to BMP converter") + job("broken.kzp", "broken.bmp") + "broken image data for 'broken.bmp'.\n"
+         "can't open file 'missing.kzp'.\n" + job("a.kzp", "a.bmp") + "OK\n", "", {{"broken.bmp", ""}, {"a.bmp", a.bmp}}, 0, "", true},
         {"posix: a backslash joins the work directory", {"-C", "out", "sub/a.kzp", "a-rather-long.kzp"},
          {{"sub/a.kzp", a.kzp}, {"a-rather-long.kzp", a.kzp}},
          job("sub/a.kzp", "out\\sub/a.bmp") + job("a-rather-long.kzp", "out\\a-rather-long.bmp") + "OK\n",
@@ -164,17 +137,16 @@ std::vector<Row> rows() {
          {{"self.bmp", a.kzp}, {"twin.kzp", a.kzp}, {"twin.bmp", kHardLink + "twin.kzp"}, {"arc.bmp", a.kzp},
           {"lst.bmp", "arc.bmp 0 99 arc.kzp\narc.bmp 0 99 lst.kzp\n"}},
          job("arc.bmp|arc.kzp", "./arc.bmp") + job("arc.bmp|lst.kzp", "./lst.bmp") + job("self.bmp", "./self.bmp") +
-         job("twin.kzp", "./twin.bmp"), "output file './arc.bmp" + same + "output file './lst.bmp" + same +
-         "output file './self.bmp" + same + "output file './twin.bmp" + same, {}},
+         job("twin.kzp", "./twin.bmp"), "output file './arc.bmp" + kSame + "output file './lst.bmp" + kSame +
+         "output file './self.bmp" + kSame + "output file './twin.bmp" + kSame, {}},
         {"list from standard input", {"-c", "data/", "-C", "out/", "-l", "-"}, list_files, list_out, list_err, list_outputs, 0, list},
+        {"list file", {"-Cx", "x/", "-c", "data/", "-C", "out/", "-lx", "list.txt"}, list_files, list_out, list_err, list_outputs},
         {"list file is a directory", {"-l", "dir", "a.kzp"}, {{"a.kzp", a.kzp}, {"dir/", ""}},
          job("a.kzp", "a.bmp") + "OK\n", "cat't open list file 'dir'.\n", {{"a.bmp", a.bmp}}},
         {"list file named by empty text", {"-l", ""}, {}, "", "cat't open list file ''.\n", {}},
         {"standard input closed", {"-l", "-"}, {}, "", "", {}, 0, std::nullopt},
         {"posix: input through a pipe", {"in.kzp"}, {{"in.kzp", kSymlink + "/dev/stdin"}},
          job("in.kzp", "in.bmp") + "OK\n", "", {{"in.bmp", a.bmp}}, 0, a.kzp},
-        {"posix: list through a pipe", {"-l", "/dev/stdin"}, {{"a.dat", a.kzp}},
-         job("a.dat|f.kzp", "f.bmp") + "OK\n", "", {{"f.bmp", a.bmp}}, 0, at_a + " f.kzp\n"},
         {"truncated archive", {"-l", "list"}, {{"cut.dat", cut}, {"list", cut_list}},
          job("cut.dat|one.kzp", "one.bmp") + "OK\n" + job("cut.dat|two.kzp", "two.bmp") + job("cut.dat|three.kzp", "three.bmp") + "OK\n",
          "broken image data for 'two.bmp'.\n", {{"one.bmp", c.bmp}, {"two.bmp", ""}, {"three.bmp", ""}}},
@@ -193,7 +165,7 @@ std::vector<Row> rows() {
         {"windows: a backslash work directory is a folder", {"-C", "out", "a.kzp"},
          {{"a.kzp", a.kzp}, {"out/", ""}}, job("a.kzp", "out\\a.bmp") + "OK\n", "", {{"out/a.bmp", a.bmp}}},
         {"windows: another letter case names the input", {"SELF.BMP"}, {{"self.bmp", a.kzp}},
-         job("SELF.BMP", "SELF.bmp"), "output file 'SELF.bmp" + same, {}},
+         job("SELF.BMP", "SELF.bmp"), "output file 'SELF.bmp" + kSame, {}},
         {"a name beyond ASCII", {name + ".kzp"}, {{name + ".kzp", a.kzp}}, job(name + ".kzp", name + ".bmp") + "OK\n", "",
          {{name + ".bmp", a.bmp}}},
         {"a Ctrl-Z in a list is data", {"-l", "-"}, {{"a.dat", a.kzp}}, job("a.dat|f.kzp", "f.bmp") + "OK\n" +
@@ -208,53 +180,42 @@ std::vector<Row> rows() {
          job("a.bmp", "out/a.kzp") + "OK\n" + job("deep.bmp", "out/deep.kzp") + job("no.bmp", "out/no.kzp") +
          job("self.kzp", "out/self.kzp") + job("w.b.bmp", "out/w.kzp") + "OK\n",
          "'deep.bmp' is a 24-bit BMP file; only 8-bit palette images can be packed.\n'no.bmp' is not a BMP "
-         "file.\ncan't open file 'missing.bmp'.\noutput file 'out/self.kzp" + same,
+         "file.\ncan't open file 'missing.bmp'.\noutput file 'out/self.kzp" + kSame,
          {{"out/a.kzp", a.packed}, {"out/w.kzp", b.packed}}},
         {"posix: pack: a failed write leaves no output", {"full.bmp"},
          {{"full.bmp", a.bmp}, {"full.kzp.part", kSymlink + "/dev/full"}}, job("full.bmp", "full.kzp"),
          "can't write file 'full.kzp'.\n", {}},
     };
-    // clang-format on
-    list_files["list.txt"] = list;
-    rows.push_back({"list file",
-                    {"-c", "data/", "-C", "out/", "-l", "list.txt"},
-                    list_files,
-                    list_out,
-                    list_err,
-                    list_outputs});
+    for (int kind = kSampleFlat; kind <= kSampleNoise; kind++) {
+        const std::string stem = kSampleNames[kind];
+        const Image picture = image(SampleKind(kind), 61 + kind, 37);
+        rows.push_back({"pack: a " + stem + " picture", {stem + ".bmp"}, {{stem + ".bmp", picture.bmp}},
+                        job(stem + ".bmp", stem + ".kzp") + "OK\n", "", {{stem + ".kzp", picture.packed}}});
+    }
     return rows;
 }
+// clang-format on
 
-class E2E : public testing::Test {
-  protected:
-    TempDir work, io;
-
-    RunResult run(const std::vector<std::string>& args, const char* program = QUORBIN_BINARY) {
-        return run_program(program, args, work.path, io.path, nullptr);
-    }
-
-    void put(const std::string& name, const std::string& contents) {
-        const fs::path path = work.path / u8path(name);
-        fs::create_directories(path.parent_path());
-        if (name.back() == '/') fs::create_directories(path);
+// Makes one entry of a row's starting tree.
+void put(const fs::path& root, const std::string& name, const std::string& contents) {
+    const fs::path path = root / u8path(name);
+    fs::create_directories(name.ends_with('/') ? path : path.parent_path());
+    if (contents.starts_with(kSymlink))
+        fs::create_symlink(contents.substr(kSymlink.size()), path);
+    else if (contents.starts_with(kHardLink))
+        fs::create_hard_link(root / contents.substr(kHardLink.size()), path);
+    else if (contents.starts_with(kSparse)) {
+        write_file(path, "");
+        fs::resize_file(path, std::stoull(contents.substr(kSparse.size())));
+        std::ofstream(path, std::ios::binary | std::ios::app)
+            << contents.substr(contents.find(':') + 1);
 #ifndef _WIN32
-        else if (contents == kFifo)
-            ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    } else if (contents == kFifo) {
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
 #endif
-        else if (contents.starts_with(kSymlink))
-            fs::create_symlink(contents.substr(kSymlink.size()), path);
-        else if (contents.starts_with(kHardLink))
-            fs::create_hard_link(work.path / contents.substr(kHardLink.size()), path);
-        else if (contents.starts_with(kSparse)) { // the zero bytes it counts, then the rest
-            const size_t colon = contents.find(':');
-            write_file(path, "");
-            fs::resize_file(path,
-                            std::stoull(contents.substr(kSparse.size(), colon - kSparse.size())));
-            std::ofstream(path, std::ios::binary | std::ios::app) << contents.substr(colon + 1);
-        } else
-            write_file(path, contents);
-    }
-};
+    } else if (!name.ends_with('/'))
+        write_file(path, contents);
+}
 
 // Line ends as the host's text streams write them.
 std::string host_lines(std::string text) {
@@ -263,7 +224,8 @@ std::string host_lines(std::string text) {
     return text;
 }
 
-TEST_F(E2E, Table) {
+TEST(E2E, Table) {
+    TempDir work, io;
     for (const Row& row : rows()) {
         SCOPED_TRACE(row.name);
         if (row.name.starts_with(kWindows ? "posix:" : "windows:")) continue;
@@ -272,9 +234,10 @@ TEST_F(E2E, Table) {
             continue; // the kernel would grant it, and decoding 1 TiB takes hours
         fs::remove_all(work.path);
         fs::create_directory(work.path);
+        Tree expected;
         for (bool links : {false, true}) // a hard link after the file it names
             for (const auto& [name, contents] : row.before)
-                if (contents.starts_with(kHardLink) == links) put(name, contents);
+                if (contents.starts_with(kHardLink) == links) put(work.path, name, contents);
         const bool pack = row.name.find("pack:") != std::string::npos;
         RunResult r = run_program(pack ? QUORBIN_PACK_BINARY : QUORBIN_BINARY, row.args, work.path,
                                   io.path, row.input ? &*row.input : nullptr, row.merged);
@@ -283,20 +246,16 @@ TEST_F(E2E, Table) {
             r.err.erase(r.err.rfind('\n', at) + 1, r.err.find('\n', at) - r.err.rfind('\n', at));
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(r.out, host_lines(row.out));
-        EXPECT_EQ(r.err, host_lines(row.merged ? "" : (pack ? kPackBanner : kBanner) + row.err));
-        Tree expected;
+        const std::string title =
+            pack ? "quorbin-pack - BMP to KZP packer" : "quorbin - KZP to BMP converter";
+        EXPECT_EQ(r.err, host_lines(row.merged ? "" : banner(title) + row.err));
         for (const Tree& tree : {row.before, row.after})
-            for (const auto& [name, contents] : tree) {
-                const bool special = contents == kFifo || contents.starts_with(kSymlink) ||
-                                     contents.starts_with(kSparse);
-                const bool link = contents.starts_with(kHardLink);
-                expected[name] = special ? "(special)"
-                                 : link  ? row.before.at(contents.substr(kHardLink.size()))
-                                         : contents;
-                for (size_t slash = name.find('/'); slash != std::string::npos;
-                     slash = name.find('/', slash + 1))
-                    expected[name.substr(0, slash + 1)] = "";
-            }
+            for (const auto& [name, contents] : tree)
+                if (!name.ends_with('/'))
+                    expected[name] = contents.starts_with(kHardLink)
+                                         ? row.before.at(contents.substr(kHardLink.size()))
+                                     : contents.starts_with("(special)") ? "(special)"
+                                                                         : contents;
         EXPECT_EQ(read_tree(work.path), expected);
     }
 #ifndef _WIN32
@@ -304,38 +263,6 @@ TEST_F(E2E, Table) {
     getrusage(RUSAGE_CHILDREN, &usage);
     EXPECT_LT(usage.ru_maxrss, 200 * 1024) << "peak resident KiB of quorbin";
 #endif
-}
-
-// The bundled examples are what the generator makes; they, and every kind of
-// sample picture, come back byte for byte from quorbin, quorbin-pack and
-// quorbin again.
-TEST_F(E2E, PackRoundTrip) {
-    ASSERT_EQ(
-        run_program(MAKE_EXAMPLES_BINARY, {u8name(work.path)}, io.path, io.path, nullptr).status,
-        0);
-    for (const char* name : {"sunset.kzp", "mandel.kzp", "tiles.kzp", "pack.dat", "pack.lst"})
-        EXPECT_EQ(read_file(work.path / name), read_file(fs::path(EXAMPLES_DIR) / name))
-            << name << " is stale: rebuild the 'examples' target";
-    std::vector<std::string> kzp = {"sunset.kzp", "mandel.kzp", "tiles.kzp"},
-                             bmp = {"title.bmp", "logo.bmp", "map.bmp"};
-    for (int kind = kSampleFlat; kind <= kSampleNoise; kind++) {
-        kzp.push_back(std::string(kSampleNames[kind]) + ".kzp");
-        write_file(work.path / kzp.back(), image(SampleKind(kind), 61 + kind, 37).kzp);
-    }
-    std::vector<std::string> again = {"-C", "again/"}, first = {"-l", "pack.lst"};
-    for (const std::string& name : kzp)
-        bmp.push_back(name.substr(0, name.find('.')) + ".bmp"), first.push_back(name);
-    fs::create_directory(work.path / "again");
-    ASSERT_EQ(run(first).status, 0);
-    ASSERT_EQ(run(bmp, QUORBIN_PACK_BINARY).status, 0);
-    for (const std::string& name : bmp)
-        again.push_back(name.substr(0, name.find('.')) + ".kzp");
-    ASSERT_EQ(run(again).status, 0);
-    for (const std::string& name : bmp) {
-        const std::string written = read_file(work.path / name);
-        EXPECT_GT(written.size(), 1078u) << name;
-        EXPECT_EQ(read_file(work.path / "again" / name), written) << name;
-    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,25 +14,21 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <windows.h>
 constexpr bool kWindows = true;
 #else
-#include <csignal>
-#include <fcntl.h>
 #include <sys/wait.h>
-#include <unistd.h>
 constexpr bool kWindows = false;
 #endif
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-// A path from UTF-8 text, and back: on every host.
+// A path from UTF-8 text, and back (with the host's separators): on every host.
 inline fs::path u8path(const std::string& text) {
     return fs::path(std::u8string(text.begin(), text.end()));
 }
-inline std::string u8name(const fs::path& path) {
-    const std::u8string text = path.generic_u8string();
+inline std::string u8name(fs::path path) {
+    const std::u8string text = path.make_preferred().u8string();
     return std::string(text.begin(), text.end());
 }
 
@@ -67,22 +64,29 @@ struct TempDir {
     ~TempDir() { fs::remove_all(path); }
 };
 
-// Every file and directory below `root` (directories end in '/'), with the
-// contents of the files.
+// Every file below `root` (names with '/'), with its contents; what is no
+// regular file reads as "(special)".
 inline std::map<std::string, std::string> read_tree(const fs::path& root) {
     std::map<std::string, std::string> tree;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        std::string name = u8name(entry.path().lexically_relative(root));
-        if (entry.is_symlink())
-            tree[name] = "(special)";
-        else if (entry.is_directory())
-            tree[name + "/"] = "";
-        else
-            tree[name] = entry.is_regular_file() && entry.file_size() < (1u << 30)
-                             ? read_file(entry.path())
-                             : "(special)";
+        const std::u8string name = entry.path().lexically_relative(root).generic_u8string();
+        if (!entry.is_directory() || entry.is_symlink())
+            tree[std::string(name.begin(), name.end())] =
+                entry.is_regular_file() && !entry.is_symlink() && entry.file_size() < (1u << 30)
+                    ? read_file(entry.path())
+                    : "(special)";
     }
     return tree;
+}
+
+// An argument as the host's shell (POSIX) or the C runtime (Windows) takes it
+// apart again.
+inline std::string quote(std::string arg) {
+    if (kWindows) // backslashes before the closing quote are doubled
+        return '"' + arg + std::string(arg.size() - arg.find_last_not_of('\\') - 1, '\\') + '"';
+    for (size_t at = 0; (at = arg.find('\'', at)) != std::string::npos; at += 4)
+        arg.replace(at, 1, "'\\''");
+    return "'" + arg + "'";
 }
 
 struct RunResult {
@@ -90,83 +94,31 @@ struct RunResult {
     std::string out, err; // with `merged`, both streams are in `out`
 };
 
-// Runs `program` with `args` in `dir`; standard input is `input` through a
-// pipe (closed when `input` is null), standard output and error go to files
-// in `io`, read back when the program has ended.
+// Runs `program` with `args` in `dir` through the host's shell. Standard
+// input is `input`, through a pipe on POSIX and from a file on Windows; when
+// `input` is null it is closed (on Windows, whose shell cannot close it,
+// empty). Standard output and error go to files in `io`.
 inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                              const fs::path& dir, const fs::path& io, const std::string* input,
                              bool merged = false) {
+    const std::string in = quote(u8name(io / "in"));
+    write_file(io / "in", input ? *input : "");
+    std::string line = (kWindows ? "cd /d " : "cd ") + quote(u8name(dir)) + " && " +
+                       (input && !kWindows ? "cat " + in + " | " : "") +
+                       quote(u8name(u8path(program)));
+    for (const std::string& arg : args)
+        line += " " + quote(arg);
+    line += " >" + quote(u8name(io / "out")) +
+            (merged ? " 2>&1" : " 2>" + quote(u8name(io / "err"))) +
+            (kWindows ? " <" + in
+             : input  ? ""
+                      : " <&-");
 #ifdef _WIN32
-    // The command line as the C runtime splits it: quotes around every
-    // argument, backslashes doubled where a quote follows them.
-    std::wstring line = L'"' + u8path(program).wstring() + L'"';
-    for (const std::string& arg : args) {
-        std::wstring quoted = L" \"", wide = u8path(arg).wstring();
-        size_t slashes = 0;
-        for (wchar_t c : wide) {
-            quoted += c == L'"' ? std::wstring(slashes + 1, L'\\') + L'"' : std::wstring(1, c);
-            slashes = c == L'\\' ? slashes + 1 : 0;
-        }
-        line += quoted + std::wstring(slashes, L'\\') + L'"';
-    }
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    auto create = [&](const char* name) {
-        return CreateFileW((io / name).wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                           CREATE_ALWAYS, 0, nullptr);
-    };
-    HANDLE read_end = nullptr, write_end = nullptr;
-    CreatePipe(&read_end, &write_end, &inherit, 0);
-    SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW start{};
-    start.cb = sizeof start;
-    start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdInput = input ? read_end : INVALID_HANDLE_VALUE;
-    start.hStdOutput = create("out");
-    start.hStdError = merged ? start.hStdOutput : create("err");
-    PROCESS_INFORMATION process{};
-    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        dir.wstring().c_str(), &start, &process);
-    CloseHandle(read_end);
-    for (DWORD done = 0, n = 0; started && input && done < input->size(); done += n)
-        if (!WriteFile(write_end, input->data() + done, DWORD(input->size() - done), &n, nullptr))
-            break;
-    CloseHandle(write_end);
-    DWORD status = 127;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &status);
-    for (HANDLE h : {process.hProcess, process.hThread, start.hStdOutput, start.hStdError})
-        CloseHandle(h);
-    return {started ? int(status) : -1, read_file(io / "out"), merged ? "" : read_file(io / "err")};
+    const int status = _wsystem(u8path(line).c_str());
 #else
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) return {-1, "", ""};
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<const char*> argv{program.c_str()};
-        for (const std::string& arg : args)
-            argv.push_back(arg.c_str());
-        argv.push_back(nullptr);
-        int out = open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = merged ? out : open((io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        close(pipe_fds[1]);
-        if (chdir(dir.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-            (input ? dup2(pipe_fds[0], 0) : close(0)) < 0)
-            _exit(127);
-        execv(program.c_str(), const_cast<char* const*>(argv.data()));
-        _exit(127);
-    }
-    close(pipe_fds[0]);
-    signal(SIGPIPE, SIG_IGN); // the program need not read all of its input
-    for (size_t done = 0; input && done < input->size();) {
-        ssize_t n = write(pipe_fds[1], input->data() + done, input->size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    close(pipe_fds[1]);
-    int status = -1;
-    waitpid(pid, &status, 0);
-    return {WEXITSTATUS(status), read_file(io / "out"), merged ? "" : read_file(io / "err")};
+    const int status = WEXITSTATUS(std::system(line.c_str()));
 #endif
+    return {status, read_file(io / "out"), merged ? "" : read_file(io / "err")};
 }
 
 inline std::string le32(uint32_t v) {
