@@ -1,19 +1,18 @@
 #!/usr/bin/env bash
-# Installs into a scratch prefix, converts an installed example and packs it
-# back with the installed programs, and checks the manual pages: they render
-# without warnings and their DIAGNOSTICS sections name every message in
-# cli/messages.h.          install_test.sh BUILD_DIR SOURCE_DIR
+# install_test.sh BUILD_DIR SOURCE_DIR: the installed programs convert the
+# installed examples and pack one back; the manual pages render without
+# warnings and their DIAGNOSTICS name every message of cli/messages.h.
 set -euo pipefail
 build=$1 source=$2 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 bin=$scratch/prefix/bin man=$scratch/prefix/share/man/man1
-mkdir "$scratch/out"
-(cd "$scratch/prefix/share/doc/quorbin/examples" && "$bin/quorbin" -C "$scratch/out/" -l pack.lst tiles.kzp) >"$scratch/stdout" 2>/dev/null
-[ "$(grep -c ' \.\.\. OK$' "$scratch/stdout")" = 4 ] || fail "installed examples: $(cat "$scratch/stdout")"
-(cd "$scratch/out" && "$bin/quorbin-pack" tiles.bmp && mkdir again && "$bin/quorbin" -C again/ tiles.kzp) >/dev/null 2>&1
-cmp "$scratch/out/tiles.bmp" "$scratch/out/again/tiles.bmp" || fail "tiles.bmp does not come back from quorbin-pack"
+cd "$scratch/prefix/share/doc/quorbin/examples"
+"$bin/quorbin" -C "$scratch/" -l pack.lst tiles.kzp >"$scratch/stdout" 2>/dev/null
+(cd "$scratch" && "$bin/quorbin-pack" tiles.bmp && mkdir again && "$bin/quorbin" -C again/ tiles.kzp) >>"$scratch/stdout" 2>/dev/null
+[ "$(grep -c ' \.\.\. OK$' "$scratch/stdout")" = 6 ] || fail "installed examples: $(cat "$scratch/stdout")"
+cmp "$scratch/tiles.bmp" "$scratch/again/tiles.bmp" || fail "tiles.bmp does not come back from quorbin-pack"
 diagnostics=
 for page in "$man/quorbin.1" "$man/quorbin-pack.1"; do
     warnings=$(groff -man -ww -z "$page" 2>&1)

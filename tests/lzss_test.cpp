@@ -48,6 +48,24 @@ Bytes decode_file(const Bytes& contents, int64_t stored_size, LzssDecoder decode
     return out;
 }
 
+// The fast decoder gives `expected` under every split of input and output,
+// from a file in chunks and from memory.
+void decodes_every_way(const Bytes& stream, const Bytes& expected, std::mt19937& rng) {
+    for (auto [piece, allowance] : {std::pair{1u << 20, 1u << 30},
+                                    {1u, 1u},
+                                    {3u, 2u},
+                                    {200u, 700u},
+                                    {49u, 161u},
+                                    {5000u, 1u << 30},
+                                    {1u << 20, 4099u}})
+        ASSERT_EQ(decode_in_pieces(stream, rng, piece, allowance), expected)
+            << stream.size() << " bytes, pieces " << piece << ", allowance " << allowance;
+    ASSERT_EQ(decode_file(stream, int64_t(stream.size())), expected);
+    Bytes whole(9 * stream.size() + 9);
+    whole.resize(size_t(decode_stored_buffer(stream.data(), int64_t(stream.size()), whole.data())));
+    ASSERT_EQ(whole, expected);
+}
+
 TEST(Lzss, KnownStreams) {
     // clang-format off
     const std::pair<Bytes, Bytes> cases[] = {
@@ -63,11 +81,7 @@ TEST(Lzss, KnownStreams) {
     std::mt19937 rng(1);
     for (const auto& [stream, expected] : cases) {
         EXPECT_EQ(bytewise(stream), expected);
-        EXPECT_EQ(decode_in_pieces(stream, rng, 1, 1), expected);
-        EXPECT_EQ(decode_file(stream, int64_t(stream.size())), expected);
-        EXPECT_EQ(decode_stored_buffer(stream.data(), int64_t(stream.size()),
-                                       Bytes(9 * stream.size() + 9).data()),
-                  int64_t(expected.size()));
+        decodes_every_way(stream, expected, rng);
     }
     EXPECT_EQ(decode_file({0xFF, 1, 2}, 0).size() + decode_file({0xFF, 1, 2}, -5).size(), 0u);
 }
@@ -81,24 +95,20 @@ Bytes synthesized_stream(std::mt19937& rng, size_t groups) {
         uint8_t flags = static_cast<uint8_t>(rng() % 4 == 0 ? 0xFF * (rng() % 2) : rng());
         stream.push_back(flags);
         for (int item = 0; item < 8; item++, flags >>= 1) {
-            if (flags & 1) {
-                stream.push_back(static_cast<uint8_t>(rng()));
-                written++;
-                continue;
-            }
             const uint32_t distance = rng() % 3 == 0 ? rng() % 4096 + 1 : rng() % 24 + 1;
-            const uint32_t length = rng() % 16;
-            uint32_t position = (written - distance - kLzssPositionBias) & (kLzssWindowSize - 1);
-            stream.push_back(static_cast<uint8_t>(position));
-            stream.push_back(static_cast<uint8_t>((position >> 8) << 4 | length));
-            written += length + kLzssMinMatch;
+            const uint32_t at = (written - distance - kLzssPositionBias) & (kLzssWindowSize - 1);
+            const uint32_t length = flags & 1 ? 0 : rng() % 16;
+            if (flags & 1)
+                stream.push_back(static_cast<uint8_t>(rng()));
+            else
+                stream.insert(stream.end(), {uint8_t(at), uint8_t((at >> 8) << 4 | length)});
+            written += flags & 1 ? 1 : length + kLzssMinMatch;
         }
     }
     return stream;
 }
 
-// The fast path against the bytewise one, under every split of input and
-// output, from a file in chunks and from memory: random streams, streams
+// The fast decoder against the bytewise one: random streams, streams
 // favouring short distances, and encoded pictures of every kind.
 TEST(Lzss, FastPathMatchesBytewise) {
     std::mt19937 rng(9);
@@ -109,43 +119,22 @@ TEST(Lzss, FastPathMatchesBytewise) {
     }
     for (int kind = kSampleFlat; kind <= kSampleNoise; kind++)
         streams.push_back(lzss_encode(make_sample_image(SampleKind(kind), 300, 200)));
-    for (const Bytes& stream : streams) {
-        const Bytes expected = bytewise(stream);
-        for (auto [piece, allowance] : {std::pair{1u << 20, 1u << 30},
-                                        {1u, 1u},
-                                        {3u, 2u},
-                                        {200u, 700u},
-                                        {49u, 161u},
-                                        {5000u, 1u << 30},
-                                        {1u << 20, 4099u}})
-            ASSERT_EQ(decode_in_pieces(stream, rng, piece, allowance), expected)
-                << stream.size() << " bytes, pieces " << piece << ", allowance " << allowance;
-        ASSERT_EQ(decode_file(stream, int64_t(stream.size())), expected);
-        Bytes whole(9 * stream.size());
-        whole.resize(
-            size_t(decode_stored_buffer(stream.data(), int64_t(stream.size()), whole.data())));
-        ASSERT_EQ(whole, expected);
-    }
+    for (const Bytes& stream : streams)
+        decodes_every_way(stream, bytewise(stream), rng);
     // From a file the fast decode carries an unfinished group over to the
     // next chunk: cut a long stream at chunk boundaries and between them, and
     // both decoders give the bytewise decode of the prefix.
     const Bytes stream = synthesized_stream(rng, 8000);
-    for (size_t cut :
-         {stream.size(), size_t{16383}, size_t{16384}, size_t{16385}, size_t{2 * 16384 + 1},
-          size_t{5 * 16384 - 1}, rng() % stream.size(), rng() % stream.size()}) {
+    for (size_t cut : {stream.size(), size_t{16383}, size_t{16384}, size_t{16385},
+                       size_t{2 * 16384 + 1}, size_t{5 * 16384 - 1}, rng() % stream.size()}) {
         const Bytes expected = bytewise(Bytes(stream.begin(), stream.begin() + ptrdiff_t(cut)));
         for (LzssDecoder decoder : {kLzssFast, kLzssBytewise})
             ASSERT_EQ(decode_file(stream, int64_t(cut), decoder), expected) << "cut at " << cut;
     }
     // The last chunk holds one byte that completes an 18-byte reference: all
     // 18 bytes come out, not just nine for that one input byte.
-    Bytes last;
-    for (int group = 0; group < 1820; group++) {
-        last.push_back(0xFF);
-        for (int i = 0; i < 8; i++)
-            last.push_back(static_cast<uint8_t>(group + i));
-    }
-    last.insert(last.end(), {0x03, 'p', 'q', 0xEE, 0xFF}); // both literals, then 18 back
+    Bytes last(16380, 0xFF); // groups of eight literals
+    last.insert(last.end(), {0x03, 'p', 'q', 0xEE, 0xFF});
     EXPECT_EQ(decode_file(last, 16385).size(), 1820u * 8 + 2 + 18);
     EXPECT_EQ(decode_file(last, 16385), bytewise(last));
 }
