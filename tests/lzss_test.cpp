@@ -6,13 +6,11 @@
 
 namespace {
 
-using Step = int (*)(LzssState*, const uint8_t*, int32_t*, uint8_t*, int32_t*);
-
 // Decodes `stream` fed in random pieces of 1..max_piece bytes, with random
 // output allowances of 1..max_allowance bytes per call; no call may write
 // past its allowance.
 Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, unsigned max_piece,
-                       unsigned max_allowance, Step step = lzss_decode_step) {
+                       unsigned max_allowance) {
     max_allowance = static_cast<unsigned>(std::min<size_t>(max_allowance, 9 * stream.size() + 1));
     LzssState* state = lzss_state_create();
     Bytes out;
@@ -23,18 +21,14 @@ Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, unsigned max_piec
             const int32_t allowance = static_cast<int32_t>(rng() % max_allowance) + 1;
             Bytes room(static_cast<size_t>(allowance) + 1, 0xAB);
             out_left = allowance;
-            step(state, stream.data() + pos + piece - in_left, &in_left, room.data(), &out_left);
+            lzss_decode_step(state, stream.data() + pos + piece - in_left, &in_left, room.data(),
+                             &out_left);
             EXPECT_EQ(room.back(), 0xAB) << "wrote past its allowance";
             out.insert(out.end(), room.begin(), room.begin() + (allowance - out_left));
         }
     }
     lzss_state_free(state);
     return out;
-}
-
-Bytes bytewise(const Bytes& stream) {
-    std::mt19937 rng;
-    return decode_in_pieces(stream, rng, 1u << 30, 1u << 30, lzss_decode_step_bytewise);
 }
 
 // Decodes `stored_size` bytes of a file holding `contents`, in 16 KiB chunks.
@@ -46,6 +40,10 @@ Bytes decode_file(const Bytes& contents, int64_t stored_size, LzssDecoder decode
     out.resize(static_cast<size_t>(decode_stored_stream(file, stored_size, out.data(), decoder)));
     std::fclose(file);
     return out;
+}
+
+Bytes bytewise(const Bytes& stream) {
+    return decode_file(stream, int64_t(stream.size()), kLzssBytewise);
 }
 
 // The fast decoder gives `expected` under every split of input and output,

@@ -54,13 +54,9 @@ inline Bytes random_bytes(std::mt19937& rng, size_t size, unsigned alphabet = 25
 
 // A fresh directory under the system's temporary directory, removed at the end.
 struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::random_device random;
-        do
-            path = fs::temp_directory_path() / ("quorbin-" + std::to_string(random()));
-        while (!fs::create_directory(path));
-    }
+    fs::path path =
+        fs::temp_directory_path() / ("quorbin-" + std::to_string(std::random_device()()));
+    TempDir() { fs::create_directories(path); }
     ~TempDir() { fs::remove_all(path); }
 };
 
@@ -91,16 +87,15 @@ inline std::string quote(std::string arg) {
 
 struct RunResult {
     int status;
-    std::string out, err; // with `merged`, both streams are in `out`
+    std::string out; // standard output and error
 };
 
 // Runs `program` with `args` in `dir` through the host's shell. Standard
 // input is `input`, through a pipe on POSIX and from a file on Windows; when
 // `input` is null it is closed (on Windows, whose shell cannot close it,
-// empty). Standard output and error go to files in `io`.
+// empty). Standard output and error go to one file in `io`.
 inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                             const fs::path& dir, const fs::path& io, const std::string* input,
-                             bool merged = false) {
+                             const fs::path& dir, const fs::path& io, const std::string* input) {
     const std::string in = quote(u8name(io / "in"));
     write_file(io / "in", input ? *input : "");
     std::string line = (kWindows ? "cd /d " : "cd ") + quote(u8name(dir)) + " && " +
@@ -108,8 +103,7 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
                        quote(u8name(u8path(program)));
     for (const std::string& arg : args)
         line += " " + quote(arg);
-    line += " >" + quote(u8name(io / "out")) +
-            (merged ? " 2>&1" : " 2>" + quote(u8name(io / "err"))) +
+    line += " >" + quote(u8name(io / "out")) + " 2>&1" +
             (kWindows ? " <" + in
              : input  ? ""
                       : " <&-");
@@ -118,7 +112,7 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
 #else
     const int status = WEXITSTATUS(std::system(line.c_str()));
 #endif
-    return {status, read_file(io / "out"), merged ? "" : read_file(io / "err")};
+    return {status, read_file(io / "out")};
 }
 
 inline std::string le32(uint32_t v) {
