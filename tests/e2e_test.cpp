@@ -5,10 +5,6 @@
 
 #include <optional>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 #include "lzss/lzss.h"
 #include "sample_images.h"
 #include "test_util.h"
@@ -17,19 +13,15 @@ namespace {
 
 using Tree = std::map<std::string, std::string>;
 
-std::string banner(const std::string& title) {
-    return title + std::string(63 - title.size(), ' ') + "2026 The quorbin authors\n";
-}
-const std::string kUsage = "usage: quorbin [option] [kzp-file]\n[option]\n"
-                           "    -l list-file     : list file\n"
-                           "    -c arc-dir       : Archive file Directory\n"
-                           "    -C work-dir      : Work Directory\n";
+// clang-format off
+std::string banner(const std::string& title) { return title + std::string(63 - title.size(), ' ') + "2026 The quorbin authors\n"; }
+const std::string kUsage = "usage: quorbin [option] [kzp-file]\n[option]\n    -l list-file     : list file\n"
+                           "    -c arc-dir       : Archive file Directory\n    -C work-dir      : Work Directory\n";
 const std::string kOptionError = "option error.\n", kSame = "' is the input file.\n";
-// Starting tree entries other than files: directories end in '/'; a FIFO; a
-// symbolic link (kSymlink + its target); a sparse file (kSparse + its count of
-// zero bytes + ':' + the bytes after them); a hard link (kHardLink + a name).
-const std::string kFifo = "(special) fifo", kSymlink = "(special) symlink ",
-                  kSparse = "(special) sparse ", kHardLink = "(link) ";
+// Starting tree entries other than files: directories end in '/'; a FIFO; a symbolic link (kSymlink + its target); a
+// sparse file (kSparse + its count of zero bytes + ':' + the bytes after them); a hard link (kHardLink + a name).
+const std::string kFifo = "(special) fifo", kSymlink = "(special) symlink ", kSparse = "(special) sparse ", kHardLink = "(link) ";
+// clang-format on
 
 // A picture as its KZP stream and the BMP file quorbin must write for it, and
 // the KZP stream quorbin-pack must write for that BMP file.
@@ -185,10 +177,8 @@ void put(const fs::path& root, const std::string& name, const std::string& conte
         fs::resize_file(path, std::stoull(contents.substr(kSparse.size())));
         std::ofstream(path, std::ios::binary | std::ios::app)
             << contents.substr(contents.find(':') + 1);
-#ifndef _WIN32
     } else if (contents == kFifo) {
-        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-#endif
+        ASSERT_EQ(std::system(("mkfifo " + quote(u8name(path))).c_str()), 0);
     } else if (!name.ends_with('/'))
         write_file(path, contents);
 }

@@ -49,39 +49,16 @@ Bytes bytewise(const Bytes& stream) {
 // The fast decoder gives `expected` under every split of input and output,
 // from a file in chunks and from memory.
 void decodes_every_way(const Bytes& stream, const Bytes& expected, std::mt19937& rng) {
-    for (auto [piece, allowance] : {std::pair{1u << 20, 1u << 30},
-                                    {1u, 1u},
-                                    {3u, 2u},
-                                    {200u, 700u},
-                                    {49u, 161u},
-                                    {5000u, 1u << 30},
-                                    {1u << 20, 4099u}})
+    const std::pair<unsigned, unsigned> splits[] = {
+        {1u << 20, 1u << 30}, {1, 1},          {3, 2}, {200, 700}, {49, 161},
+        {5000, 1u << 30},     {1u << 20, 4099}};
+    for (auto [piece, allowance] : splits)
         ASSERT_EQ(decode_in_pieces(stream, rng, piece, allowance), expected)
             << stream.size() << " bytes, pieces " << piece << ", allowance " << allowance;
     ASSERT_EQ(decode_file(stream, int64_t(stream.size())), expected);
     Bytes whole(9 * stream.size() + 9);
     whole.resize(size_t(decode_stored_buffer(stream.data(), int64_t(stream.size()), whole.data())));
     ASSERT_EQ(whole, expected);
-}
-
-TEST(Lzss, KnownStreams) {
-    // clang-format off
-    const std::pair<Bytes, Bytes> cases[] = {
-        {{0xFF, 1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}},
-        {{0x00, 0x34, 0x1F}, Bytes(18, 0)},         // a first reference copies zeros
-        {{0x01, 'x', 0xEE, 0xF0}, Bytes(4, 'x')},   // it reads the bytes it writes
-        {{0x03, 'a', 'b', 0xEF, 0xF2}, {'a', 'b', 'b', 'b', 'b', 'b', 'b'}},
-        {{0x01, 'q', 0xED, 0xF1}, {'q', 0, 'q', 0, 'q'}}, // the source wraps around
-        {{0xFF, 'a'}, {'a'}}, {{0x01, 'z', 0x55}, {'z'}}, {{}, {}},
-        {{0xFF, 1, 2, 3, 4, 5, 6, 7, 8, 0x01, 9}, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
-    };
-    // clang-format on
-    std::mt19937 rng(1);
-    for (const auto& [stream, expected] : cases) {
-        EXPECT_EQ(bytewise(stream), expected);
-        decodes_every_way(stream, expected, rng);
-    }
-    EXPECT_EQ(decode_file({0xFF, 1, 2}, 0).size() + decode_file({0xFF, 1, 2}, -5).size(), 0u);
 }
 
 // A random stream whose references favour short distances (runs, short
@@ -106,11 +83,28 @@ Bytes synthesized_stream(std::mt19937& rng, size_t groups) {
     return stream;
 }
 
-// The fast decoder against the bytewise one: random streams, streams
-// favouring short distances, and encoded pictures of every kind.
+// Streams worked out by hand decode as written here; the fast decoder
+// matches the bytewise one on them, on random streams, streams favouring short
+// distances, and encoded pictures of every kind.
 TEST(Lzss, FastPathMatchesBytewise) {
-    std::mt19937 rng(9);
+    // clang-format off
+    const std::pair<Bytes, Bytes> cases[] = {
+        {{0xFF, 1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {{0x00, 0x34, 0x1F}, Bytes(18, 0)},         // a first reference copies zeros
+        {{0x01, 'x', 0xEE, 0xF0}, Bytes(4, 'x')},   // it reads the bytes it writes
+        {{0x03, 'a', 'b', 0xEF, 0xF2}, {'a', 'b', 'b', 'b', 'b', 'b', 'b'}},
+        {{0x01, 'q', 0xED, 0xF1}, {'q', 0, 'q', 0, 'q'}}, // the source wraps around
+        {{0xFF, 'a'}, {'a'}}, {{0x01, 'z', 0x55}, {'z'}}, {{}, {}},
+        {{0xFF, 1, 2, 3, 4, 5, 6, 7, 8, 0x01, 9}, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+    };
+    // clang-format on
     std::vector<Bytes> streams;
+    for (const auto& [stream, expected] : cases) {
+        EXPECT_EQ(bytewise(stream), expected);
+        streams.push_back(stream);
+    }
+    EXPECT_EQ(decode_file({0xFF, 1, 2}, 0).size() + decode_file({0xFF, 1, 2}, -5).size(), 0u);
+    std::mt19937 rng(9);
     for (int round = 0; round < 20; round++) {
         streams.push_back(random_bytes(rng, 6000));
         streams.push_back(synthesized_stream(rng, 1000));

@@ -13,15 +13,9 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-constexpr bool kWindows = true;
-#else
-#include <sys/wait.h>
-constexpr bool kWindows = false;
-#endif
-
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+constexpr bool kWindows = fs::path::preferred_separator == '\\';
 
 // A path from UTF-8 text, and back (with the host's separators): on every host.
 inline fs::path u8path(const std::string& text) {
@@ -110,7 +104,7 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
 #ifdef _WIN32
     const int status = _wsystem(u8path(line).c_str());
 #else
-    const int status = WEXITSTATUS(std::system(line.c_str()));
+    const int status = std::system(line.c_str()) >> 8; // the wait status's exit code
 #endif
     return {status, read_file(io / "out")};
 }
