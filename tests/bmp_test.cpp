@@ -17,14 +17,11 @@ Bytes decoded(std::mt19937& rng, int32_t width, int32_t height, size_t pixel_byt
 
 // write_bmp's result and the file it wrote.
 std::pair<int, std::string> write_to_string(const Bytes& image) {
-    std::FILE* file = std::tmpfile();
+    TempDir dir;
+    std::FILE* file = std::fopen((dir.path / "a.bmp").string().c_str(), "wb");
     const int result = write_bmp(file, image.data(), static_cast<int64_t>(image.size()));
-    std::fflush(file);
-    std::string contents(static_cast<size_t>(std::ftell(file)), '\0');
-    std::rewind(file);
-    contents.resize(std::fread(contents.data(), 1, contents.size(), file));
     std::fclose(file);
-    return {result, contents};
+    return {result, read_file(dir.path / "a.bmp")};
 }
 
 // Rows go bottom-up, padded to 4 bytes; layouts that do not fit inside the

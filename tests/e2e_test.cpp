@@ -89,7 +89,7 @@ std::vector<Row> rows() {
     for (int i = 0; i < 4000; i++)
         long_list += list + "\n\n\nx 0x10 5 y\n\n\n\npack.dat 1 2\n\n\n\n\nx 1 y\n",
             long_out += list_out;
-    std::vector<Row> rows = {
+    return {
         {"no arguments", {}, {}, kUsage, {}, 1},
         {"an archive directory alone, named like an option", {"-c", "-C"}, {}, kUsage, {}, 1},
         {"last option without its value", {"-l", "list", "-C"}, {}, kOptionError, {}, 1},
@@ -123,7 +123,7 @@ std::vector<Row> rows() {
         {"a hundred thousand lines", {"-c", "data/", "-C", "out/", "-l", "-"}, list_files, long_out, list_outputs, 0, long_list},
         {"an entry past 4 GiB", {"-l", "list"}, {{"big.dat", kSparse + "4294967303:" + a.kzp}, {"list", "big.dat 4294967303 99999 e.kzp"}},
          job("big.dat|e.kzp", "e.bmp") + "OK\n", {{"e.bmp", a.bmp}}},
-        {"posix: more memory than there is", {"-l", "list"}, {{"sparse.dat", kSparse + "1099511627776:"},
+        {"posix: more memory than there is", {"-l", "list"}, {{"sparse.dat", kSparse + "1099511627775:x"},
           {"list", "sparse.dat 0 1099511627776 huge.kzp"}}, job("sparse.dat|huge.kzp", "huge.bmp") +
          "out of memory for 'huge.bmp'.\n", {{"huge.bmp", ""}}},
         {"posix: a directory nothing can be created in", {"-C", "/proc/", "a.kzp"}, {{"a.kzp", a.kzp}},
@@ -154,13 +154,6 @@ std::vector<Row> rows() {
         {"posix: pack: a failed write leaves no output", {"full.bmp"}, {{"full.bmp", a.bmp}, {"full.kzp.part", kSymlink +
          "/dev/full"}}, job("full.bmp", "full.kzp") + "can't write file 'full.kzp'.\n", {}},
     };
-    for (int kind = kSampleFlat; kind <= kSampleNoise; kind++) {
-        const std::string stem = kSampleNames[kind];
-        const Image picture = image(SampleKind(kind), 61 + kind, 37);
-        rows.push_back({"pack: a " + stem + " picture", {stem + ".bmp"}, {{stem + ".bmp", picture.bmp}},
-                        job(stem + ".bmp", stem + ".kzp") + "OK\n", {{stem + ".kzp", picture.packed}}});
-    }
-    return rows;
 }
 // clang-format on
 
@@ -172,14 +165,12 @@ void put(const fs::path& root, const std::string& name, const std::string& conte
         fs::create_symlink(contents.substr(kSymlink.size()), path);
     else if (contents.starts_with(kHardLink))
         fs::create_hard_link(root / contents.substr(kHardLink.size()), path);
-    else if (contents.starts_with(kSparse)) {
-        write_file(path, "");
-        fs::resize_file(path, std::stoull(contents.substr(kSparse.size())));
-        std::ofstream(path, std::ios::binary | std::ios::app)
+    else if (contents.starts_with(kSparse))
+        std::ofstream(path, std::ios::binary).seekp(std::stoll(contents.substr(kSparse.size())))
             << contents.substr(contents.find(':') + 1);
-    } else if (contents == kFifo) {
-        ASSERT_EQ(std::system(("mkfifo " + quote(u8name(path))).c_str()), 0);
-    } else if (!name.ends_with('/'))
+    else if (contents == kFifo)
+        EXPECT_EQ(std::system(("mkfifo " + quote(u8name(path))).c_str()), 0);
+    else if (!name.ends_with('/'))
         write_file(path, contents);
 }
 
