@@ -196,17 +196,17 @@ TEST(E2E, Table) {
             for (const auto& [name, contents] : row.before)
                 if (contents.starts_with(kHardLink) == links) put(work.path, name, contents);
         const bool pack = row.name.find("pack:") != std::string::npos;
-        RunResult r = run_program(pack ? QUORBIN_PACK_BINARY : QUORBIN_BINARY, row.args, work.path,
-                                  io.path, row.input ? &*row.input : nullptr);
+        auto [status, out] = run_program(pack ? QUORBIN_PACK_BINARY : QUORBIN_BINARY, row.args,
+                                         work.path, io.path, row.input ? &*row.input : nullptr);
         // Under AddressSanitizer a refused allocation is also noted ("==PID==WARNING...").
-        if (size_t at = r.out.find("==WARNING: AddressSanitizer"); at != std::string::npos) {
-            const size_t from = r.out.rfind("==", at - 1);
-            r.out.erase(from, r.out.find('\n', at) + 1 - from);
+        if (size_t at = out.find("==WARNING: AddressSanitizer"); at != std::string::npos) {
+            const size_t from = out.rfind("==", at - 1);
+            out.erase(from, out.find('\n', at) + 1 - from);
         }
-        EXPECT_EQ(r.status, row.status);
-        EXPECT_EQ(r.out, host_lines(banner(pack ? "quorbin-pack - BMP to KZP packer"
-                                                : "quorbin - KZP to BMP converter") +
-                                    row.out));
+        EXPECT_EQ(status, row.status);
+        EXPECT_EQ(out, host_lines(banner(pack ? "quorbin-pack - BMP to KZP packer"
+                                              : "quorbin - KZP to BMP converter") +
+                                  row.out));
         for (const Tree& tree : {row.before, row.after})
             for (const auto& [name, contents] : tree)
                 if (!name.ends_with('/'))

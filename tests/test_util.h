@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -79,28 +80,23 @@ inline std::string quote(std::string arg) {
     return "'" + arg + "'";
 }
 
-struct RunResult {
-    int status;
-    std::string out; // standard output and error
-};
-
-// Runs `program` with `args` in `dir` through the host's shell. Standard
-// input is `input`, through a pipe on POSIX and from a file on Windows; when
-// `input` is null it is closed (on Windows, whose shell cannot close it,
-// empty). Standard output and error go to one file in `io`.
-inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                             const fs::path& dir, const fs::path& io, const std::string* input) {
-    const std::string in = quote(u8name(io / "in"));
+// Runs `program` with `args` in `dir` through the host's shell; returns its
+// exit status and what it wrote to standard output and error, both into one
+// file in `io`. Standard input is `input`, through a pipe on POSIX and from a
+// file on Windows; when `input` is null it is closed (on Windows, whose shell
+// cannot close it, empty).
+inline std::pair<int, std::string> run_program(const std::string& program,
+                                               const std::vector<std::string>& args,
+                                               const fs::path& dir, const fs::path& io,
+                                               const std::string* input) {
+    const std::string in = quote(u8name(io / "in")), out = quote(u8name(io / "out"));
     write_file(io / "in", input ? *input : "");
-    std::string line = (kWindows ? "cd /d " : "cd ") + quote(u8name(dir)) + " && " +
-                       (input && !kWindows ? "cat " + in + " | " : "") +
-                       quote(u8name(u8path(program)));
+    std::string line = (kWindows ? "cd /d " : "cd ") + quote(u8name(dir)) + " && ";
+    if (input && !kWindows) line += "cat " + in + " | ";
+    line += quote(u8name(u8path(program)));
     for (const std::string& arg : args)
         line += " " + quote(arg);
-    line += " >" + quote(u8name(io / "out")) + " 2>&1" +
-            (kWindows ? " <" + in
-             : input  ? ""
-                      : " <&-");
+    line += " >" + out + " 2>&1" + (kWindows ? " <" + in : input ? "" : " <&-");
 #ifdef _WIN32
     const int status = _wsystem(u8path(line).c_str());
 #else
@@ -116,22 +112,17 @@ inline std::string le32(uint32_t v) {
 // The BMP file for the decoded image `d` (pixels, palette, width, height),
 // spelled out field by field.
 inline std::string expected_bmp(const Bytes& d) {
-    auto at = [&](size_t from_end) {
-        const uint8_t* p = &d[d.size() - from_end];
-        return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
-    };
-    const int32_t width = at(8), height = at(4);
-    const size_t row = (static_cast<uint32_t>(width) + 3) / 4 * 4;
-    const size_t rows = height > 0 && row > 0 ? static_cast<size_t>(height) : 0;
+    int32_t width, height; // little-endian, as on every host the tests run on
+    std::memcpy(&width, &d[d.size() - 8], 4);
+    std::memcpy(&height, &d[d.size() - 4], 4);
+    const size_t row = (uint32_t(width) + 3) / 4 * 4, rows = height > 0 && row ? size_t(height) : 0;
     std::string bmp = "BM" + le32(uint32_t(1078 + row * rows)) + le32(0) + le32(1078) + le32(40) +
                       le32(uint32_t(width)) + le32(uint32_t(height)) + std::string("\1\0\10\0", 4) +
                       std::string(24, '\0');
-    const uint8_t* palette = &d[d.size() - 1032];
+    const char* palette = reinterpret_cast<const char*>(&d[d.size() - 1032]);
     for (int i = 0; i < 256; i++)
-        bmp += {char(palette[4 * i + 2]), char(palette[4 * i + 1]), char(palette[4 * i]), '\0'};
-    for (size_t y = rows; y-- > 0;) {
-        const char* first = reinterpret_cast<const char*>(palette) - (rows - y) * size_t(width);
-        bmp += std::string(first, size_t(width)) + std::string(row - size_t(width), '\0');
-    }
+        bmp += {palette[4 * i + 2], palette[4 * i + 1], palette[4 * i], '\0'};
+    for (size_t y = 1; y <= rows; y++) // bottom-up: the last row first
+        bmp.append(palette - y * size_t(width), size_t(width)).append(row - size_t(width), '\0');
     return bmp;
 }
