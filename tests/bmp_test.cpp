@@ -3,8 +3,6 @@
 #include "bmp/bmp.h"
 #include "test_util.h"
 
-namespace {
-
 // A decoded image: `extra` bytes, `pixel_bytes` random pixels, a random
 // palette, width and height.
 Bytes decoded(std::mt19937& rng, int32_t width, int32_t height, size_t pixel_bytes,
@@ -116,5 +114,3 @@ TEST(BmpRead, Refusals) {
         EXPECT_EQ(read(file).first, result) << file.size();
     EXPECT_EQ(read(with(28, le32(24))).second, Bytes{24});
 }
-
-} // namespace

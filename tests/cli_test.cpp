@@ -3,8 +3,6 @@
 #include "quorbin.h"
 #include "test_util.h"
 
-namespace {
-
 TEST(Naming, OutputNames) {
     const std::string long_dir(2000, 'd'), long_name(3000, 'x');
     // clang-format off
@@ -68,5 +66,3 @@ TEST(ListFile, LinePieces) {
         EXPECT_EQ(pieces, expected) << text.substr(0, 20);
     }
 }
-
-} // namespace

@@ -9,8 +9,6 @@
 #include "sample_images.h"
 #include "test_util.h"
 
-namespace {
-
 using Tree = std::map<std::string, std::string>;
 
 // clang-format off
@@ -44,6 +42,9 @@ std::string job(std::string in, const std::string& out) {
     if (name) in[bar] = '/';
     return in + std::string(in.size() - name < 16 ? 16 - (in.size() - name) : 0, ' ') + " -> " +
            out + " ... ";
+}
+std::string ok(const std::string& in, const std::string& out) {
+    return job(in, out) + "OK\n";
 }
 
 struct Row {
@@ -81,14 +82,12 @@ std::vector<Row> rows() {
                              {"data/cut.dat", d.kzp.substr(0, d.kzp.size() / 2)}, {"out/", ""}, {"list.txt", list}};
     const Tree list_outputs = {{"out/first.bmp", c.bmp}, {"out/second.bmp", d.bmp}, {"out/dup.bmp", d.bmp},
                                {"out/huge.bmp", d.bmp}, {"out/zero.bmp", ""}, {"out/past.bmp", ""}, {"out/cut.bmp", ""}};
-    std::string deep = a.bmp, name = "\u00e9t\u00e9 \u65e5";
-    deep[28] = 24;
+    const std::string deep = a.bmp.substr(0, 28) + "\x18" + a.bmp.substr(29), name = "\u00e9t\u00e9 \u65e5";
     // The list and 12 lines of junk, 4,000 times over: 100,000 lines, every good
     // entry converted each time, every bad one reported, and the run goes on.
     std::string long_list, long_out;
     for (int i = 0; i < 4000; i++)
-        long_list += list + "\n\n\nx 0x10 5 y\n\n\n\npack.dat 1 2\n\n\n\n\nx 1 y\n",
-            long_out += list_out;
+        long_list += list + "\n\n\nx 0x10 5 y\n\n\n\npack.dat 1 2\n\n\n\n\nx 1 y\n", long_out += list_out;
     return {
         {"no arguments", {}, {}, kUsage, {}, 1},
         {"an archive directory alone, named like an option", {"-c", "-C"}, {}, kUsage, {}, 1},
@@ -98,14 +97,13 @@ std::vector<Row> rows() {
         {"single files", {"-C", "out/", "pic.kzp", "missing.kzp", "empty.kzp", "lone.kzp", "broken.kzp", "dir.kzp", "wide.kzp", "-C"},
          {{"pic.kzp", a.kzp}, {"wide.kzp", b.kzp}, {"empty.kzp", ""}, {"lone.kzp", std::string("\0\x12", 2)},
           {"broken.kzp", broken}, {"dir.kzp/", ""}, {"out/", ""}},
-         job("pic.kzp", "out/pic.bmp") + "OK\ncan't open file 'missing.kzp'.\n" + job("empty.kzp", "out/empty.bmp") + "OK\n" +
-         job("lone.kzp", "out/lone.bmp") + "OK\n" + job("broken.kzp", "out/broken.bmp") + "broken image data for "
-         "'out/broken.bmp'.\ncan't open file 'dir.kzp'.\n" + job("wide.kzp", "out/wide.bmp") + "OK\ncan't open file '-C'.\n",
+         ok("pic.kzp", "out/pic.bmp") + "can't open file 'missing.kzp'.\n" + ok("empty.kzp", "out/empty.bmp") +
+         ok("lone.kzp", "out/lone.bmp") + job("broken.kzp", "out/broken.bmp") + "broken image data for 'out/broken.bmp'.\n"
+         "can't open file 'dir.kzp'.\n" + ok("wide.kzp", "out/wide.bmp") + "can't open file '-C'.\n",
          {{"out/pic.bmp", a.bmp}, {"out/wide.bmp", b.bmp}, {"out/empty.bmp", ""}, {"out/lone.bmp", ""}, {"out/broken.bmp", ""}}},
         {"posix: a backslash joins the work directory", {"-C", "out", "sub/a.kzp", "a-rather-long.kzp"},
          {{"sub/a.kzp", a.kzp}, {"a-rather-long.kzp", a.kzp}}, job("sub/a.kzp", "out\\sub/a.bmp") +
-         "can't create file 'out\\sub/a.bmp'.\n" + job("a-rather-long.kzp", "out\\a-rather-long.bmp") + "OK\n",
-         {{"out\\a-rather-long.bmp", a.bmp}}},
+         "can't create file 'out\\sub/a.bmp'.\n" + ok("a-rather-long.kzp", "out\\a-rather-long.bmp"), {{"out\\a-rather-long.bmp", a.bmp}}},
         {"never overwrites its input", {"-C", "./", "-l", "lst.bmp", "self.bmp", "twin.kzp"},
          {{"self.bmp", a.kzp}, {"twin.kzp", a.kzp}, {"twin.bmp", kHardLink + "twin.kzp"}, {"arc.bmp", a.kzp},
           {"lst.bmp", "arc.bmp 0 99 arc.kzp\narc.bmp 0 99 lst.kzp\n"}},
@@ -115,14 +113,14 @@ std::vector<Row> rows() {
         {"list from standard input", {"-c", "data/", "-C", "out/", "-l", "-"}, list_files, list_out, list_outputs, 0, list},
         {"list file", {"-Cx", "x/", "-c", "data/", "-C", "out/", "-lx", "list.txt"}, list_files, list_out, list_outputs},
         {"list file is a directory", {"-l", "dir", "a.kzp"}, {{"a.kzp", a.kzp}, {"dir/", ""}},
-         "cat't open list file 'dir'.\n" + job("a.kzp", "a.bmp") + "OK\n", {{"a.bmp", a.bmp}}},
+         "cat't open list file 'dir'.\n" + ok("a.kzp", "a.bmp"), {{"a.bmp", a.bmp}}},
         {"list file named by empty text", {"-l", ""}, {}, "cat't open list file ''.\n", {}},
         {"standard input closed", {"-l", "-"}, {}, "", {}, 0, std::nullopt},
-        {"posix: input through a pipe", {"in.kzp"}, {{"in.kzp", kSymlink + "/dev/stdin"}},
-         job("in.kzp", "in.bmp") + "OK\n", {{"in.bmp", a.bmp}}, 0, a.kzp},
+        {"posix: input through a pipe", {"in.kzp"}, {{"in.kzp", kSymlink + "/dev/stdin"}}, ok("in.kzp", "in.bmp"),
+         {{"in.bmp", a.bmp}}, 0, a.kzp},
         {"a hundred thousand lines", {"-c", "data/", "-C", "out/", "-l", "-"}, list_files, long_out, list_outputs, 0, long_list},
         {"an entry past 4 GiB", {"-l", "list"}, {{"big.dat", kSparse + "4294967303:" + a.kzp}, {"list", "big.dat 4294967303 99999 e.kzp"}},
-         job("big.dat|e.kzp", "e.bmp") + "OK\n", {{"e.bmp", a.bmp}}},
+         ok("big.dat|e.kzp", "e.bmp"), {{"e.bmp", a.bmp}}},
         {"posix: more memory than there is", {"-l", "list"}, {{"sparse.dat", kSparse + "1099511627775:x"},
           {"list", "sparse.dat 0 1099511627776 huge.kzp"}}, job("sparse.dat|huge.kzp", "huge.bmp") +
          "out of memory for 'huge.bmp'.\n", {{"huge.bmp", ""}}},
@@ -130,27 +128,24 @@ std::vector<Row> rows() {
          job("a.kzp", "/proc/a.bmp") + "can't create file '/proc/a.bmp'.\n", {}},
         {"posix: outputs that are no files", {"full.kzp", "pipe.kzp"},
          {{"full.kzp", a.kzp}, {"pipe.kzp", a.kzp}, {"full.bmp", kSymlink + "/dev/full"}, {"pipe.bmp", kFifo}},
-         job("full.kzp", "full.bmp") + "can't write file 'full.bmp'.\n" + job("pipe.kzp", "pipe.bmp") +
-         "can't create file 'pipe.bmp'.\n", {}},
+         job("full.kzp", "full.bmp") + "can't write file 'full.bmp'.\n" + job("pipe.kzp", "pipe.bmp") + "can't create file 'pipe.bmp'.\n", {}},
         {"windows: a backslash work directory is a folder", {"-C", "out", "a.kzp"},
-         {{"a.kzp", a.kzp}, {"out/", ""}}, job("a.kzp", "out\\a.bmp") + "OK\n", {{"out/a.bmp", a.bmp}}},
+         {{"a.kzp", a.kzp}, {"out/", ""}}, ok("a.kzp", "out\\a.bmp"), {{"out/a.bmp", a.bmp}}},
         {"windows: another letter case names the input", {"SELF.BMP"}, {{"self.bmp", a.kzp}},
          job("SELF.BMP", "SELF.bmp") + "output file 'SELF.bmp" + kSame, {}},
-        {"a name beyond ASCII", {name + ".kzp"}, {{name + ".kzp", a.kzp}}, job(name + ".kzp", name + ".bmp") + "OK\n",
-         {{name + ".bmp", a.bmp}}},
-        {"a Ctrl-Z in a list is data", {"-l", "-"}, {{"a.dat", a.kzp}}, job("a.dat|f.kzp", "f.bmp") + "OK\n" +
-         job("a.dat|g.kzp", "g.bmp") + "OK\n", {{"f.bmp", a.bmp}, {"g.bmp", a.bmp}}, 0,
-         at_a + " f.kzp\n\x1a\r\n" + at_a + " g.kzp\r\n"},
+        {"a name beyond ASCII", {name + ".kzp"}, {{name + ".kzp", a.kzp}}, ok(name + ".kzp", name + ".bmp"), {{name + ".bmp", a.bmp}}},
+        {"a Ctrl-Z in a list is data", {"-l", "-"}, {{"a.dat", a.kzp}}, ok("a.dat|f.kzp", "f.bmp") + ok("a.dat|g.kzp", "g.bmp"),
+         {{"f.bmp", a.bmp}, {"g.bmp", a.bmp}}, 0, at_a + " f.kzp\n\x1a\r\n" + at_a + " g.kzp\r\n"},
         {"pack: no file", {"-C", "out"}, {}, "usage: quorbin-pack [option] [bmp-file]\n[option]\n"
          "    -C work-dir      : Work Directory\n", {}, 1},
         {"pack: only -C", {"-l", "x", "a.bmp"}, {}, "Unknown option 'l'.\n" + kOptionError, {}, 1},
         {"pack: files", {"-C", "out/", "a.bmp", "deep.bmp", "no.bmp", "missing.bmp", "self.kzp", "w.b.bmp"},
          {{"a.bmp", a.bmp}, {"deep.bmp", deep}, {"no.bmp", "BA"}, {"self.kzp", a.bmp}, {"w.b.bmp", b.bmp},
           {"out/", ""}, {"out/self.kzp", kHardLink + "self.kzp"}},
-         job("a.bmp", "out/a.kzp") + "OK\n" + job("deep.bmp", "out/deep.kzp") + "'deep.bmp' is a 24-bit BMP file; only "
+         ok("a.bmp", "out/a.kzp") + job("deep.bmp", "out/deep.kzp") + "'deep.bmp' is a 24-bit BMP file; only "
          "8-bit palette images can be packed.\n" + job("no.bmp", "out/no.kzp") + "'no.bmp' is not a BMP file.\ncan't open "
          "file 'missing.bmp'.\n" + job("self.kzp", "out/self.kzp") + "output file 'out/self.kzp" + kSame +
-         job("w.b.bmp", "out/w.kzp") + "OK\n", {{"out/a.kzp", a.packed}, {"out/w.kzp", b.packed}}},
+         ok("w.b.bmp", "out/w.kzp"), {{"out/a.kzp", a.packed}, {"out/w.kzp", b.packed}}},
         {"posix: pack: a failed write leaves no output", {"full.bmp"}, {{"full.bmp", a.bmp}, {"full.kzp.part", kSymlink +
          "/dev/full"}}, job("full.bmp", "full.kzp") + "can't write file 'full.kzp'.\n", {}},
     };
@@ -217,5 +212,3 @@ TEST(E2E, Table) {
         EXPECT_EQ(read_tree(work.path), expected);
     }
 }
-
-} // namespace

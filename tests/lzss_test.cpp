@@ -4,8 +4,6 @@
 #include "sample_images.h"
 #include "test_util.h"
 
-namespace {
-
 // Decodes `stream` fed in random pieces of 1..max_piece bytes, with random
 // output allowances of 1..max_allowance bytes per call; no call may write
 // past its allowance.
@@ -72,12 +70,12 @@ Bytes synthesized_stream(std::mt19937& rng, size_t groups) {
         for (int item = 0; item < 8; item++, flags >>= 1) {
             const uint32_t distance = rng() % 3 == 0 ? rng() % 4096 + 1 : rng() % 24 + 1;
             const uint32_t at = (written - distance - kLzssPositionBias) & (kLzssWindowSize - 1);
-            const uint32_t length = flags & 1 ? 0 : rng() % 16;
+            const uint32_t length = rng() % 16;
             if (flags & 1)
-                stream.push_back(static_cast<uint8_t>(rng()));
+                stream.push_back(static_cast<uint8_t>(rng())), written++;
             else
-                stream.insert(stream.end(), {uint8_t(at), uint8_t((at >> 8) << 4 | length)});
-            written += flags & 1 ? 1 : length + kLzssMinMatch;
+                stream.insert(stream.end(), {uint8_t(at), uint8_t((at >> 8) << 4 | length)}),
+                    written += length + kLzssMinMatch;
         }
     }
     return stream;
@@ -140,9 +138,9 @@ size_t fewest_bits(const Bytes& data) {
     for (size_t i = data.size(); i-- > 0;) {
         best[i] = best[i + 1] + 9;
         for (size_t d = 1; d <= 4096; d++)
-            for (size_t len = 1; len <= 18 && i + len <= data.size(); len++) {
-                if (hist[4096 + i - d + len - 1] != hist[4096 + i + len - 1]) break;
-                if (len >= 3) best[i] = std::min(best[i], best[i + len] + 17);
+            for (size_t n = 1; n <= 18 && i + n <= data.size(); n++) {
+                if (hist[4095 + i - d + n] != hist[4095 + i + n]) break;
+                if (n >= 3) best[i] = std::min(best[i], best[i + n] + 17);
             }
     }
     return best[0];
@@ -171,5 +169,3 @@ TEST(Lzss, EncoderIsOptimal) {
         EXPECT_EQ(decode_file(stream, int64_t(stream.size()) + 100000), data); // past the end
     }
 }
-
-} // namespace
