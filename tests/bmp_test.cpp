@@ -25,11 +25,8 @@ std::pair<int, std::string> write_to_string(const Bytes& image) {
 // Rows go bottom-up, padded to 4 bytes; layouts that do not fit inside the
 // decoded bytes are refused unwritten.
 TEST(Bmp, Writes) {
-    struct Case {
-        int32_t width, height;
-        size_t pixel_bytes, extra_in_front;
-        int result;
-    } cases[] = {
+    const std::tuple<int32_t, int32_t, size_t, size_t, int> cases[] = {
+        // width, height, pixel bytes, bytes in front of them, result
         // clang-format off
         {4, 2, 8, 0, kBmpOk}, {5, 3, 15, 0, kBmpOk}, {6, 2, 12, 0, kBmpOk}, {7, 1, 7, 3, kBmpOk}, {1, 5, 5, 0, kBmpOk},
         {0, 3, 0, 0, kBmpOk}, {3, 0, 0, 0, kBmpOk}, {0, -4, 0, 0, kBmpOk}, {-4, 0, 0, 0, kBmpOk},
@@ -41,11 +38,11 @@ TEST(Bmp, Writes) {
         // clang-format on
     };
     std::mt19937 rng(11);
-    for (const Case& c : cases) {
-        const Bytes image = decoded(rng, c.width, c.height, c.pixel_bytes, c.extra_in_front);
+    for (auto [width, height, pixel_bytes, extra, result] : cases) {
+        const Bytes image = decoded(rng, width, height, pixel_bytes, extra);
         EXPECT_EQ(write_to_string(image),
-                  std::pair(c.result, c.result == kBmpOk ? expected_bmp(image) : std::string()))
-            << c.width << "x" << c.height;
+                  std::pair(result, result == kBmpOk ? expected_bmp(image) : std::string()))
+            << width << "x" << height;
     }
     for (size_t short_length : {1u, 8u, 1031u})
         EXPECT_EQ(write_to_string(Bytes(short_length, 0)).first, kBmpBroken) << short_length;

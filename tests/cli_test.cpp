@@ -23,8 +23,9 @@ TEST(Naming, OutputNames) {
     }
 }
 
-// A list line and what is read from it: the result, then the fields it sets.
-TEST(ListFile, LineScanning) {
+// A list line and what is read from it: the result, then the fields it sets;
+// then a file of lines and the pieces it is read in.
+TEST(ListFile, Lines) {
     // clang-format off
     const std::string cases[][2] = {
         {"pack01.dat 640 512 title.kzp\n", "0 pack01.dat 640 512 title.kzp"}, {"a 1 512title.kzp", "0 a 1 512 title.kzp"},
@@ -44,18 +45,15 @@ TEST(ListFile, LineScanning) {
                    std::to_string(line.stored_size);
         EXPECT_EQ(got + (result == kLineSkipped ? "" : " " + line.entry_name), expected) << text;
     }
-}
-
-TEST(ListFile, LinePieces) {
     const std::string x(1022, 'x'), y(1023, 'y'), w(1023, 'w');
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
+    const std::pair<std::string, std::vector<std::string>> files[] = {
         // clang-format off
         {"a\r\nb\n\nc", {"a\n", "b\n", "\n", "c"}}, {"lone\rcr\r", {"lone\rcr\r"}},
         {x + "\r\nz", {x + "\n", "z"}}, {y + "\n", {y, "\n"}}, {w + w + "www", {w, w, "www"}},
         {std::string("n\0ul\n", 5), {std::string("n\0ul\n", 5)}}, {"", {}},
         // clang-format on
     };
-    for (const auto& [text, expected] : cases) {
+    for (const auto& [text, expected] : files) {
         std::FILE* file = std::tmpfile();
         std::fwrite(text.data(), 1, text.size(), file);
         std::rewind(file);

@@ -4,9 +4,8 @@
 #include "sample_images.h"
 #include "test_util.h"
 
-// Decodes `stream` fed in random pieces of 1..max_piece bytes, with random
-// output allowances of 1..max_allowance bytes per call; no call may write
-// past its allowance.
+// Decodes `stream` in random pieces of 1..max_piece bytes into random output
+// allowances of 1..max_allowance bytes; no call may write past its allowance.
 Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, unsigned max_piece,
                        unsigned max_allowance) {
     max_allowance = static_cast<unsigned>(std::min<size_t>(max_allowance, 9 * stream.size() + 1));
@@ -81,9 +80,8 @@ Bytes synthesized_stream(std::mt19937& rng, size_t groups) {
     return stream;
 }
 
-// Streams worked out by hand decode as written here; the fast decoder
-// matches the bytewise one on them, on random streams, streams favouring short
-// distances, and encoded pictures of every kind.
+// Streams worked out by hand decode as written here; on them, random streams,
+// short-distance ones and encoded pictures the fast decoder is the bytewise one.
 TEST(Lzss, FastPathMatchesBytewise) {
     // clang-format off
     const std::pair<Bytes, Bytes> cases[] = {
@@ -111,9 +109,8 @@ TEST(Lzss, FastPathMatchesBytewise) {
         streams.push_back(lzss_encode(make_sample_image(SampleKind(kind), 300, 200)));
     for (const Bytes& stream : streams)
         decodes_every_way(stream, bytewise(stream), rng);
-    // From a file the fast decode carries an unfinished group over to the
-    // next chunk: cut a long stream at chunk boundaries and between them, and
-    // it gives the bytewise decode of the prefix.
+    // An unfinished group is carried over to the file's next chunk: a stream cut
+    // at chunk boundaries and between them decodes as its prefix does.
     const Bytes stream = synthesized_stream(rng, 8000);
     for (size_t cut : {stream.size(), size_t{16383}, size_t{16384}, size_t{16385},
                        size_t{2 * 16384 + 1}, size_t{5 * 16384 - 1}, rng() % stream.size()}) {
@@ -146,9 +143,8 @@ size_t fewest_bits(const Bytes& data) {
     return best[0];
 }
 
-// The encoder's parse is optimal (9 bits a literal, 17 a reference), and what
-// it writes decodes back; so do greedy and shallow searches, and data that
-// reaches into the initial zero window.
+// The encoder's parse is optimal (9 bits a literal, 17 a reference) and decodes
+// back, as do greedy and shallow searches and data that uses the zero window.
 TEST(Lzss, EncoderIsOptimal) {
     std::mt19937 rng(5);
     for (int round = 0; round < 60; round++) {

@@ -1,6 +1,5 @@
-// Helpers shared by the tests: scratch directories, whole files and trees,
-// running a program, and a deliberately plain model of the BMP file quorbin
-// must write for a decoded image.
+// Helpers shared by the tests: scratch directories, files, trees, running a
+// program, and a deliberately plain model of the BMP file for a decoded image.
 #pragma once
 
 #include <cstdint>
@@ -61,11 +60,10 @@ inline std::map<std::string, std::string> read_tree(const fs::path& root) {
     std::map<std::string, std::string> tree;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
         const std::u8string name = entry.path().lexically_relative(root).generic_u8string();
-        if (!entry.is_directory() || entry.is_symlink())
+        const bool plain = entry.is_regular_file() && !entry.is_symlink();
+        if (!entry.is_directory())
             tree[std::string(name.begin(), name.end())] =
-                entry.is_regular_file() && !entry.is_symlink() && entry.file_size() < (1u << 30)
-                    ? read_file(entry.path())
-                    : "(special)";
+                plain && entry.file_size() < (1u << 30) ? read_file(entry.path()) : "(special)";
     }
     return tree;
 }
@@ -80,11 +78,9 @@ inline std::string quote(std::string arg) {
     return "'" + arg + "'";
 }
 
-// Runs `program` with `args` in `dir` through the host's shell; returns its
-// exit status and what it wrote to standard output and error, both into one
-// file in `io`. Standard input is `input`, through a pipe on POSIX and from a
-// file on Windows; when `input` is null it is closed (on Windows, whose shell
-// cannot close it, empty).
+// Runs `program` in `dir` through the host's shell: its exit status and its
+// standard output and error as one text. Standard input is `input` (a pipe on
+// POSIX, a file on Windows), or closed when null (empty on Windows).
 inline std::pair<int, std::string> run_program(const std::string& program,
                                                const std::vector<std::string>& args,
                                                const fs::path& dir, const fs::path& io,
