@@ -18,13 +18,10 @@ const std::string kOptionError = "option error.\n", kSame = "' is the input file
 // Starting tree entries other than files: directories end in '/'; a FIFO; a symbolic link (kSymlink + its target); a
 // sparse file (kSparse + its count of zero bytes + ':' + the bytes after them); a hard link (kHardLink + a name).
 const std::string kFifo = "(special) fifo", kSymlink = "(special) symlink ", kSparse = "(special) sparse ", kHardLink = "(link) ";
-// clang-format on
 
 // A picture as its KZP stream and the BMP file quorbin must write for it, and
 // the KZP stream quorbin-pack must write for that BMP file.
-struct Image {
-    std::string kzp, bmp, packed;
-};
+struct Image { std::string kzp, bmp, packed; };
 
 Image image(SampleKind kind, int32_t width, int32_t height) {
     Bytes decoded = make_sample_image(kind, width, height);
@@ -34,17 +31,15 @@ Image image(SampleKind kind, int32_t width, int32_t height) {
     return {kzp, bmp, str(lzss_encode(decoded))};
 }
 
-// A progress line as the programs print it, without its "OK"; `in` may name
-// an archive entry as "archive|entry".
+// A progress line as the programs print it, without its "OK" and with it; `in`
+// may name an archive entry as "archive|entry".
 std::string job(std::string in, const std::string& out) {
     const size_t bar = in.find('|'), name = bar == std::string::npos ? 0 : bar + 1;
     if (name) in[bar] = '/';
-    return in + std::string(in.size() - name < 16 ? 16 - (in.size() - name) : 0, ' ') + " -> " +
-           out + " ... ";
+    return in + std::string(in.size() - name < 16 ? 16 - (in.size() - name) : 0, ' ') + " -> " + out + " ... ";
 }
-std::string ok(const std::string& in, const std::string& out) {
-    return job(in, out) + "OK\n";
-}
+std::string ok(const std::string& in, const std::string& out) { return job(in, out) + "OK\n"; }
+// clang-format on
 
 struct Row {
     std::string name; // "posix: ..." and "windows: ..." run on that host only,
