@@ -88,10 +88,10 @@ std::vector<Row> rows() {
         {"last option without its value", {"-l", "list", "-C"}, {}, kOptionError, {}, 1},
         {"unknown option", {"-x", "a.kzp"}, {{"a.kzp", a.kzp}}, "Unknown option 'x'.\n" + kOptionError, {}, 1},
         {"a lone dash", {"-C", "out", "-"}, {}, std::string("Unknown option '\0'.\n", 20) + kOptionError, {}, 1},
-        {"single files", {"-C", "out/", "pic.kzp", "missing.kzp", "empty.kzp", "lone.kzp", "broken.kzp", "dir.kzp", "wide.kzp", "-C"},
+        {"single files", {"-C", "out/", "", "pic.kzp", "missing.kzp", "empty.kzp", "lone.kzp", "broken.kzp", "dir.kzp", "wide.kzp", "-C"},
          {{"pic.kzp", a.kzp}, {"wide.kzp", b.kzp}, {"empty.kzp", ""}, {"lone.kzp", std::string("\0\x12", 2)},
           {"broken.kzp", broken}, {"dir.kzp/", ""}, {"out/", ""}},
-         ok("pic.kzp", "out/pic.bmp") + "can't open file 'missing.kzp'.\n" + ok("empty.kzp", "out/empty.bmp") +
+         "can't open file ''.\n" + ok("pic.kzp", "out/pic.bmp") + "can't open file 'missing.kzp'.\n" + ok("empty.kzp", "out/empty.bmp") +
          ok("lone.kzp", "out/lone.bmp") + job("broken.kzp", "out/broken.bmp") + "broken image data for 'out/broken.bmp'.\n"
          "can't open file 'dir.kzp'.\n" + ok("wide.kzp", "out/wide.bmp") + "can't open file '-C'.\n",
          {{"out/pic.bmp", a.bmp}, {"out/wide.bmp", b.bmp}, {"out/empty.bmp", ""}, {"out/lone.bmp", ""}, {"out/broken.bmp", ""}}},
