@@ -57,18 +57,20 @@ std::pair<int, Bytes> read(const std::string& file) {
     return {result, result == kBmpNot8Bit ? Bytes{uint8_t(bits)} : image};
 }
 
-// The writer's file `bmp` turned top-down, with a table of `colours` entries
-// (0: 256) whose unused bytes are not zero, as other programs write them.
-std::string variant(const std::string& bmp, size_t width, size_t height, uint32_t colours) {
-    const size_t row = (width + 3) / 4 * 4, table = 54 + 4 * (colours ? colours : 256);
-    std::string file = bmp.substr(0, table);
+// The writer's file `bmp` as other programs may write it: top-down, with a
+// header of `header` bytes and `colours` table entries (0: 256) whose unused
+// bytes are not zero.
+std::string variant(const std::string& bmp, size_t width, size_t height, uint32_t colours,
+                    uint32_t header) {
+    const size_t row = (width + 3) / 4 * 4, table = 4 * (colours ? colours : 256);
+    std::string file = bmp.substr(0, 54) + std::string(header - 40, '\0') + bmp.substr(54, table);
+    for (size_t unused = 17 + header; unused < file.size(); unused += 4)
+        file[unused] = 'x';
     for (size_t y = height; y-- > 0;)
         file += bmp.substr(1078 + y * row, row);
-    for (size_t unused = 57; unused < table; unused += 4)
-        file[unused] = 'x';
-    file.replace(2, 4, le32(uint32_t(file.size())));
-    file.replace(10, 4, le32(uint32_t(table)));
-    file.replace(22, 4, le32(uint32_t(-int32_t(height))));
+    file.replace(2, 4, le32(uint32_t(file.size())))
+        .replace(10, 4, le32(uint32_t(14 + header + table)));
+    file.replace(14, 4, le32(header)).replace(22, 4, le32(uint32_t(-int32_t(height))));
     return file.replace(46, 4, le32(colours));
 }
 
@@ -80,10 +82,11 @@ TEST(BmpRead, RoundTrips) {
             image[image.size() - 1029 + 4 * i] = 0; // the unused byte reads back as 0
         const std::string bmp = expected_bmp(image);
         EXPECT_EQ(read(bmp), std::pair(int(kBmpRead), image));
-        for (uint32_t colours : {0u, 1u, 2u, 256u}) {
+        for (auto [colours, header] :
+             {std::pair{0u, 40u}, {1u, 52u}, {2u, 56u}, {9u, 108u}, {256u, 124u}}) {
             Bytes expected = image;
             std::fill(expected.end() - 1032 + 4 * (colours ? colours : 256), expected.end() - 8, 0);
-            EXPECT_EQ(read(variant(bmp, size_t(width), size_t(height), colours)),
+            EXPECT_EQ(read(variant(bmp, size_t(width), size_t(height), colours, header)),
                       std::pair(int(kBmpRead), expected))
                 << width << "x" << height << ", " << colours << " colours";
         }

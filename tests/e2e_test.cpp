@@ -23,8 +23,7 @@ const std::string kFifo = "(special) fifo", kSymlink = "(special) symlink ", kSp
 // the KZP stream quorbin-pack must write for that BMP file.
 struct Image { std::string kzp, bmp, packed; };
 
-Image image(SampleKind kind, int32_t width, int32_t height) {
-    Bytes decoded = make_sample_image(kind, width, height);
+Image image(Bytes decoded) {
     const std::string kzp = str(lzss_encode(decoded)), bmp = expected_bmp(decoded);
     for (size_t unused = decoded.size() - 1029; unused < decoded.size() - 8; unused += 4)
         decoded[unused] = 0; // the palette's unused bytes do not reach the BMP file
@@ -55,8 +54,14 @@ struct Row {
 // clang-format off
 std::vector<Row> rows() {
     using std::to_string;
-    const Image a = image(kSamplePhoto, 5, 3), b = image(kSampleNoise, 64, 10), c = image(kSampleDithered, 6, 5),
-                d = image(kSampleNoise, 9, 4);
+    const Image a = image(make_sample_image(kSamplePhoto, 5, 3)), b = image(make_sample_image(kSampleNoise, 64, 10)),
+                c = image(make_sample_image(kSampleDithered, 6, 5)), d = image(make_sample_image(kSampleNoise, 9, 4));
+    Bytes zeros(512 * 512 + 1024); // 512 x 512 in colour 0: the stream holds nine times less
+    zeros.insert(zeros.end(), {0, 2, 0, 0, 0, 2, 0, 0});
+    const Image z = image(zeros);
+    auto patched = [&](size_t at, const std::string& bytes) { return std::string(a.bmp).replace(at, bytes.size(), bytes); };
+    auto refused = [&](const std::string& name, const std::string& why) {
+        return job(name + ".bmp", "out/" + name + ".kzp") + "'" + name + ".bmp' " + why + "\n"; };
     const std::string broken = str(lzss_encode(Bytes(1031, 7))), junk = "JUNK!!!", at_a = "a.dat 0 " + to_string(a.kzp.size());
     const std::string at_c = "pack.dat 7 " + to_string(c.kzp.size()) + " ",
                       at_d = "pack.dat " + to_string(2 * junk.size() + c.kzp.size()) + " " + to_string(d.kzp.size()) + " ";
@@ -76,7 +81,7 @@ std::vector<Row> rows() {
                              {"data/cut.dat", d.kzp.substr(0, d.kzp.size() / 2)}, {"out/", ""}, {"list.txt", list}};
     const Tree list_outputs = {{"out/first.bmp", c.bmp}, {"out/second.bmp", d.bmp}, {"out/dup.bmp", d.bmp},
                                {"out/huge.bmp", d.bmp}, {"out/zero.bmp", ""}, {"out/past.bmp", ""}, {"out/cut.bmp", ""}};
-    const std::string deep = a.bmp.substr(0, 28) + "\x18" + a.bmp.substr(29), name = "\u00e9t\u00e9 \u65e5";
+    const std::string name = "\u00e9t\u00e9 \u65e5";
     // The list and 12 lines of junk, 4,000 times over: 100,000 lines, every good
     // entry converted each time, every bad one reported, and the run goes on.
     std::string long_list, long_out;
@@ -111,7 +116,8 @@ std::vector<Row> rows() {
         {"list file named by empty text", {"-l", ""}, {}, "cat't open list file ''.\n", {}},
         {"standard input closed", {"-l", "-"}, {}, "", {}, 0, std::nullopt},
         {"posix: input through a pipe", {"in.kzp"}, {{"in.kzp", kSymlink + "/dev/stdin"}}, ok("in.kzp", "in.bmp"),
-         {{"in.bmp", a.bmp}}, 0, a.kzp},
+         {{"in.bmp", z.bmp}}, 0, z.kzp},
+        {"posix: an empty pipe", {"in.kzp"}, {{"in.kzp", kSymlink + "/dev/stdin"}}, ok("in.kzp", "in.bmp"), {{"in.bmp", ""}}},
         {"a hundred thousand lines", {"-c", "data/", "-C", "out/", "-l", "-"}, list_files, long_out, list_outputs, 0, long_list},
         {"an entry past 4 GiB", {"-l", "list"}, {{"big.dat", kSparse + "4294967303:" + a.kzp}, {"list", "big.dat 4294967303 99999 e.kzp"}},
          ok("big.dat|e.kzp", "e.bmp"), {{"e.bmp", a.bmp}}},
@@ -133,15 +139,20 @@ std::vector<Row> rows() {
         {"pack: no file", {"-C", "out"}, {}, "usage: quorbin-pack [option] [bmp-file]\n[option]\n"
          "    -C work-dir      : Work Directory\n", {}, 1},
         {"pack: only -C", {"-l", "x", "a.bmp"}, {}, "Unknown option 'l'.\n" + kOptionError, {}, 1},
-        {"pack: files", {"-C", "out/", "a.bmp", "deep.bmp", "no.bmp", "missing.bmp", "in.bmp", "w.b.bmp"},
-         {{"a.bmp", a.bmp}, {"deep.bmp", deep}, {"no.bmp", "BA"}, {"in.bmp", a.bmp}, {"w.b.bmp", b.bmp},
-          {"out/", ""}, {"out/in.kzp", kHardLink + "in.bmp"}},
-         ok("a.bmp", "out/a.kzp") + job("deep.bmp", "out/deep.kzp") + "'deep.bmp' is a 24-bit BMP file; only "
-         "8-bit palette images can be packed.\n" + job("no.bmp", "out/no.kzp") + "'no.bmp' is not a BMP file.\ncan't open "
-         "file 'missing.bmp'.\n" + job("in.bmp", "out/in.kzp") + "output file 'out/in.kzp" + kSame +
-         ok("w.b.bmp", "out/w.kzp"), {{"out/a.kzp", a.packed}, {"out/w.kzp", b.packed}}},
-        {"posix: pack: a failed write leaves no output", {"full.bmp"}, {{"full.bmp", a.bmp}, {"full.kzp.part", kSymlink +
-         "/dev/full"}}, job("full.bmp", "full.kzp") + "can't write file 'full.kzp'.\n", {}},
+        {"pack: files", {"-C", "out/", "a.bmp", "deep.bmp", "no.bmp", "missing.bmp", "in.bmp", "cut.bmp", "rle.bmp", "many.bmp",
+                         "wide.bmp", "w.b.bmp"},
+         {{"a.bmp", a.bmp}, {"deep.bmp", patched(28, "\x18")}, {"no.bmp", ""}, {"in.bmp", a.bmp}, {"w.b.bmp", b.bmp},
+          {"cut.bmp", a.bmp.substr(0, a.bmp.size() - 1)}, {"rle.bmp", patched(30, "\1")}, {"many.bmp", patched(46, le32(257))},
+          {"wide.bmp", patched(21, "\x80")}, {"out/", ""}, {"out/in.kzp", kHardLink + "in.bmp"}},
+         ok("a.bmp", "out/a.kzp") + refused("deep", "is a 24-bit BMP file; only 8-bit palette images can be packed.") +
+         refused("no", "is not a BMP file.") + "can't open file 'missing.bmp'.\n" + job("in.bmp", "out/in.kzp") +
+         "output file 'out/in.kzp" + kSame + refused("cut", "is truncated.") + refused("rle", "is compressed (RLE or bit "
+         "fields); only uncompressed files can be packed.") + refused("many", "has a colour table of more than 256 entries.") +
+         refused("wide", "has dimensions or offsets that overflow or don't fit in the file.") + ok("w.b.bmp", "out/w.kzp"),
+         {{"out/a.kzp", a.packed}, {"out/w.kzp", b.packed}}},
+        {"posix: pack: a failed write leaves no output; a part file is no output", {"full.bmp", "p.kzp.part"},
+         {{"full.bmp", a.bmp}, {"full.kzp.part", kSymlink + "/dev/full"}, {"p.kzp.part", a.bmp}}, job("full.bmp", "full.kzp") +
+         "can't write file 'full.kzp'.\n" + job("p.kzp.part", "p.kzp") + "output file 'p.kzp.part" + kSame, {}},
     };
 }
 // clang-format on
