@@ -14,6 +14,7 @@ using Tree = std::map<std::string, std::string>;
 std::string banner(const std::string& title) { return title + std::string(63 - title.size(), ' ') + "2026 The quorbin authors\n"; }
 const std::string kUsage = "usage: quorbin [option] [kzp-file]\n[option]\n    -l list-file     : list file\n"
                            "    -c arc-dir       : Archive file Directory\n    -C work-dir      : Work Directory\n";
+const std::string kTitle = "quorbin - KZP to BMP converter", kPackTitle = "quorbin-pack - BMP to KZP packer";
 const std::string kOptionError = "option error.\n", kSame = "' is the input file.\n";
 // Starting tree entries other than files: directories end in '/'; a FIFO; a symbolic link (kSymlink + its target); a
 // sparse file (kSparse + its count of zero bytes + ':' + the bytes after them); a hard link (kHardLink + a name).
@@ -62,7 +63,7 @@ std::vector<Row> rows() {
     auto patched = [&](size_t at, const std::string& bytes) { return std::string(a.bmp).replace(at, bytes.size(), bytes); };
     auto refused = [&](const std::string& name, const std::string& why) {
         return job(name + ".bmp", "out/" + name + ".kzp") + "'" + name + ".bmp' " + why + "\n"; };
-    const std::string broken = str(lzss_encode(Bytes(1031, 7))), junk = "JUNK!!!", at_a = "a.dat 0 " + to_string(a.kzp.size());
+    const std::string broken = str(lzss_encode(Bytes(1031, 7))), junk = "JUNK!!!";
     const std::string at_c = "pack.dat 7 " + to_string(c.kzp.size()) + " ",
                       at_d = "pack.dat " + to_string(2 * junk.size() + c.kzp.size()) + " " + to_string(d.kzp.size()) + " ";
     // A list of good entries and every kind of bad line; the last entry is cut short.
@@ -70,13 +71,12 @@ std::vector<Row> rows() {
         "dup.kzp\n" + at_d + "dup.kzp\npack.dat 7 0 zero.kzp\npack.dat 999999 10 past.kzp\npack.dat -1 5 neg.kzp\n"
         "pack.dat 99999999999999999999 1 big.kzp\nnope.dat 0 1 x.kzp\nlast.dat 0 4611686018427387904 huge.kzp\n"
         "cut.dat 0 " + to_string(d.kzp.size()) + " cut.kzp";
-    std::string list_out; // entries as "archive|name", messages as "!text"
-    for (std::string entry : {"pack.dat|first", "pack.dat|img\\second", "pack.dat|dup", "pack.dat|dup", "pack.dat|zero",
-                              "pack.dat|past", "!can't seek to offset -1 in 'data/pack.dat'.", "!bad offset or size for "
-                              "entry 'big.kzp'.", "!can't open file 'data/nope.dat'.", "last.dat|huge", "cut.dat|cut"})
-        list_out += entry[0] == '!' ? entry.substr(1) + "\n"
-                    : job("data/" + entry + ".kzp", "out/" + entry.substr(entry.find_last_of("|\\") + 1) + ".bmp") +
-                          (entry.ends_with("cut") ? "broken image data for 'out/cut.bmp'.\n" : "OK\n");
+    const std::string list_out = ok("data/pack.dat|first.kzp", "out/first.bmp") +
+        ok("data/pack.dat|img\\second.kzp", "out/second.bmp") + ok("data/pack.dat|dup.kzp", "out/dup.bmp") +
+        ok("data/pack.dat|dup.kzp", "out/dup.bmp") + ok("data/pack.dat|zero.kzp", "out/zero.bmp") +
+        ok("data/pack.dat|past.kzp", "out/past.bmp") + "can't seek to offset -1 in 'data/pack.dat'.\nbad offset or size "
+        "for entry 'big.kzp'.\ncan't open file 'data/nope.dat'.\n" + ok("data/last.dat|huge.kzp", "out/huge.bmp") +
+        job("data/cut.dat|cut.kzp", "out/cut.bmp") + "broken image data for 'out/cut.bmp'.\n";
     const Tree list_files = {{"data/pack.dat", junk + c.kzp + junk + d.kzp}, {"data/last.dat", d.kzp},
                              {"data/cut.dat", d.kzp.substr(0, d.kzp.size() / 2)}, {"out/", ""}, {"list.txt", list}};
     const Tree list_outputs = {{"out/first.bmp", c.bmp}, {"out/second.bmp", d.bmp}, {"out/dup.bmp", d.bmp},
@@ -129,26 +129,27 @@ std::vector<Row> rows() {
         {"posix: outputs that are no files", {"full.kzp", "pipe.kzp"},
          {{"full.kzp", a.kzp}, {"pipe.kzp", a.kzp}, {"full.bmp", kSymlink + "/dev/full"}, {"pipe.bmp", kFifo}},
          job("full.kzp", "full.bmp") + "can't write file 'full.bmp'.\n" + job("pipe.kzp", "pipe.bmp") + "can't create file 'pipe.bmp'.\n", {}},
-        {"windows: a backslash work directory is a folder", {"-C", "out", "a.kzp"},
-         {{"a.kzp", a.kzp}, {"out/", ""}}, ok("a.kzp", "out\\a.bmp"), {{"out/a.bmp", a.bmp}}},
-        {"windows: another letter case names the input", {"SELF.BMP"}, {{"self.bmp", a.kzp}},
-         job("SELF.BMP", "SELF.bmp") + "output file 'SELF.bmp" + kSame, {}},
+        {"windows: a backslash work directory is a folder; another letter case names the input", {"-C", "out", "a.kzp",
+         "out\\SELF.BMP"}, {{"a.kzp", a.kzp}, {"out/self.bmp", a.kzp}}, ok("a.kzp", "out\\a.bmp") + job("out\\SELF.BMP",
+         "out\\SELF.bmp") + "output file 'out\\SELF.bmp" + kSame, {{"out/a.bmp", a.bmp}}},
         {"a name beyond ASCII", {name + ".kzp"}, {{name + ".kzp", a.kzp}}, ok(name + ".kzp", name + ".bmp"), {{name + ".bmp", a.bmp}}},
         {"a Ctrl-Z in a list is data", {"-l", "-"}, {{"a.dat", a.kzp}}, ok("a.dat|f.kzp", "f.bmp") + ok("a.dat|g.kzp", "g.bmp"),
-         {{"f.bmp", a.bmp}, {"g.bmp", a.bmp}}, 0, at_a + " f.kzp\n\x1a\r\n" + at_a + " g.kzp\r\n"},
+         {{"f.bmp", a.bmp}, {"g.bmp", a.bmp}}, 0,
+         "a.dat 0 " + to_string(a.kzp.size()) + " f.kzp\n\x1a\r\na.dat 0 " + to_string(a.kzp.size()) + " g.kzp\r\n"},
         {"pack: no file", {"-C", "out"}, {}, "usage: quorbin-pack [option] [bmp-file]\n[option]\n"
          "    -C work-dir      : Work Directory\n", {}, 1},
         {"pack: only -C", {"-l", "x", "a.bmp"}, {}, "Unknown option 'l'.\n" + kOptionError, {}, 1},
         {"pack: files", {"-C", "out/", "a.bmp", "deep.bmp", "no.bmp", "missing.bmp", "in.bmp", "cut.bmp", "rle.bmp", "many.bmp",
-                         "wide.bmp", "w.b.bmp"},
+                         "wide.bmp", "sub/x.bmp", "w.b.bmp"},
          {{"a.bmp", a.bmp}, {"deep.bmp", patched(28, "\x18")}, {"no.bmp", ""}, {"in.bmp", a.bmp}, {"w.b.bmp", b.bmp},
           {"cut.bmp", a.bmp.substr(0, a.bmp.size() - 1)}, {"rle.bmp", patched(30, "\1")}, {"many.bmp", patched(46, le32(257))},
-          {"wide.bmp", patched(21, "\x80")}, {"out/", ""}, {"out/in.kzp", kHardLink + "in.bmp"}},
+          {"wide.bmp", patched(21, "\x80")}, {"sub/x.bmp", a.bmp}, {"out/", ""}, {"out/in.kzp", kHardLink + "in.bmp"}},
          ok("a.bmp", "out/a.kzp") + refused("deep", "is a 24-bit BMP file; only 8-bit palette images can be packed.") +
          refused("no", "is not a BMP file.") + "can't open file 'missing.bmp'.\n" + job("in.bmp", "out/in.kzp") +
          "output file 'out/in.kzp" + kSame + refused("cut", "is truncated.") + refused("rle", "is compressed (RLE or bit "
          "fields); only uncompressed files can be packed.") + refused("many", "has a colour table of more than 256 entries.") +
-         refused("wide", "has dimensions or offsets that overflow or don't fit in the file.") + ok("w.b.bmp", "out/w.kzp"),
+         refused("wide", "has dimensions or offsets that overflow or don't fit in the file.") + job("sub/x.bmp", "out/sub/x.kzp") +
+         "can't create file 'out/sub/x.kzp'.\n" + ok("w.b.bmp", "out/w.kzp"),
          {{"out/a.kzp", a.packed}, {"out/w.kzp", b.packed}}},
         {"posix: pack: a failed write leaves no output; a part file is no output", {"full.bmp", "p.kzp.part"},
          {{"full.bmp", a.bmp}, {"full.kzp.part", kSymlink + "/dev/full"}, {"p.kzp.part", a.bmp}}, job("full.bmp", "full.kzp") +
@@ -174,20 +175,12 @@ void put(const fs::path& root, const std::string& name, const std::string& conte
         write_file(path, contents);
 }
 
-// Line ends as the host's text streams write them.
-std::string host_lines(std::string text) {
-    for (size_t at = 0; kWindows && (at = text.find('\n', at)) != std::string::npos; at += 2)
-        text.insert(at, "\r");
-    return text;
-}
-
 TEST(E2E, Table) {
     TempDir io;
     for (const Row& row : rows()) {
         SCOPED_TRACE(row.name);
         if (row.name.starts_with(kWindows ? "posix:" : "windows:")) continue;
-        if (row.name.ends_with("than there is") &&
-            read_file("/proc/sys/vm/overcommit_memory") == "1\n")
+        if (row.name.ends_with("there is") && read_file("/proc/sys/vm/overcommit_memory") == "1\n")
             continue; // the kernel would grant it, and decoding 1 TiB takes hours
         TempDir work;
         for (const auto& [name, contents] : row.before) // a hard link sorts after the file it names
@@ -195,15 +188,12 @@ TEST(E2E, Table) {
         const bool pack = row.name.find("pack:") != std::string::npos;
         auto [status, out] = run_program(pack ? QUORBIN_PACK_BINARY : QUORBIN_BINARY, row.args,
                                          work.path, io.path, row.input ? &*row.input : nullptr);
-        // Under AddressSanitizer a refused allocation is also noted ("==PID==WARNING...").
-        if (size_t at = out.find("==WARNING: AddressSanitizer"); at != std::string::npos) {
-            const size_t from = out.rfind("==", at - 1);
-            out.erase(from, out.find('\n', at) + 1 - from);
-        }
+        // Under AddressSanitizer a refused allocation is also noted ("==PID==WARNING: ...").
+        if (size_t at = out.find("==WARNING: AddressSanitizer"); at != std::string::npos)
+            out.erase(out.rfind("==", at - 1), out.find('\n', at) + 1 - out.rfind("==", at - 1));
         EXPECT_EQ(status, row.status);
-        EXPECT_EQ(out, host_lines(banner(pack ? "quorbin-pack - BMP to KZP packer"
-                                              : "quorbin - KZP to BMP converter") +
-                                  row.out));
+        std::erase(out, '\r'); // the line ends of the host's text streams
+        EXPECT_EQ(out, banner(pack ? kPackTitle : kTitle) + row.out);
         Tree expected;
         for (const Tree& tree : {row.before, row.after})
             for (const auto& [name, contents] : tree)
