@@ -68,10 +68,9 @@ std::string variant(const std::string& bmp, size_t width, size_t height, uint32_
         file[unused] = 'x';
     for (size_t y = height; y-- > 0;)
         file += bmp.substr(1078 + y * row, row);
-    file.replace(2, 4, le32(uint32_t(file.size())))
-        .replace(10, 4, le32(uint32_t(14 + header + table)));
-    file.replace(14, 4, le32(header)).replace(22, 4, le32(uint32_t(-int32_t(height))));
-    return file.replace(46, 4, le32(colours));
+    file.replace(2, 4, le32(uint32_t(file.size()))).replace(14, 4, le32(header));
+    file.replace(10, 4, le32(uint32_t(14 + header + table))).replace(46, 4, le32(colours));
+    return file.replace(22, 4, le32(uint32_t(-int32_t(height))));
 }
 
 TEST(BmpRead, RoundTrips) {

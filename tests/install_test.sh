@@ -15,14 +15,11 @@ cd "$scratch/prefix/share/doc/quorbin/examples"
 cmp "$scratch/tiles.bmp" "$scratch/again/tiles.bmp" || fail "tiles.bmp does not come back from quorbin-pack"
 diagnostics=
 for page in "$man/quorbin.1" "$man/quorbin-pack.1"; do
-    warnings=$(groff -man -ww -z "$page" 2>&1)
-    [ -z "$warnings" ] || fail "groff warns on $page: $warnings"
+    [ -z "$(groff -man -ww -z "$page" 2>&1)" ] || fail "groff warns on $page"
     diagnostics+=$(groff -man -Tascii -P-cbou -rLL=250n -rHY=0 "$page" | sed -n '/^DIAGNOSTICS/,/^EXIT STATUS/p')
 done
 # Each line of each message, its placeholders matching anything.
 grep -o '"[^"]*"' "$source/cli/messages.h" | sed 's/^"//; s/"$//; s/\\n$//' | while IFS= read -r message; do
-    [ -n "$message" ] || continue
     pattern=$(printf '%s' "$message" | sed 's/[][\.*^$+?(){}|]/\\&/g; s/%[0-9]*l*[scd]/.*/g')
     grep -q -E -- "$pattern" <<<"$diagnostics" || fail "DIAGNOSTICS does not name: $message"
 done
-echo "install tree and manual pages: OK"
