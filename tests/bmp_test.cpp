@@ -3,11 +3,10 @@
 #include "bmp/bmp.h"
 #include "test_util.h"
 
-// A decoded image: `extra` bytes, `pixel_bytes` random pixels, a random
+// A decoded image: `extra` bytes, `pixels` random pixels, a random
 // palette, width and height.
-Bytes decoded(std::mt19937& rng, int32_t width, int32_t height, size_t pixel_bytes,
-              size_t extra = 0) {
-    Bytes image = random_bytes(rng, extra + pixel_bytes + 1024);
+Bytes decoded(std::mt19937& rng, int32_t width, int32_t height, size_t pixels, size_t extra = 0) {
+    Bytes image = random_bytes(rng, extra + pixels + 1024);
     const std::string size = le32(uint32_t(width)) + le32(uint32_t(height));
     image.insert(image.end(), size.begin(), size.end());
     return image;

@@ -11,6 +11,7 @@
 using Tree = std::map<std::string, std::string>;
 
 // clang-format off
+std::string str(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 std::string banner(const std::string& title) { return title + std::string(63 - title.size(), ' ') + "2026 The quorbin authors\n"; }
 const std::string kUsage = "usage: quorbin [option] [kzp-file]\n[option]\n    -l list-file     : list file\n"
                            "    -c arc-dir       : Archive file Directory\n    -C work-dir      : Work Directory\n";
@@ -42,8 +43,7 @@ std::string ok(const std::string& in, const std::string& out) { return job(in, o
 // clang-format on
 
 struct Row {
-    std::string name; // "posix: ..." and "windows: ..." run on that host only,
-                      // rows with "pack:" run quorbin-pack
+    std::string name; // "posix:", "windows:": on that host only; with "pack:", quorbin-pack
     std::vector<std::string> args;
     Tree before;     // the files it starts with
     std::string out; // standard output and error as one stream, after the banner

@@ -107,11 +107,10 @@ TEST(Lzss, FastPathMatchesBytewise) {
     }
     for (int kind = kSampleFlat; kind <= kSampleNoise; kind++)
         streams.push_back(lzss_encode(make_sample_image(SampleKind(kind), 300, 200)));
-    // 1000 literals, a run (position 0x3D5, distance 1), a reference to 0x1E7
-    // (distance 513, where a run would be at 0x3E7), 6 literals, then more.
-    Bytes trap = random_bytes(rng, 9 * 125);
-    for (size_t group = 0; group < trap.size(); group += 9)
-        trap[group] = 0xFF;
+    // 1000 literals, a run of the last (position 0x3D5, distance 1), a reference
+    // to 0x1E7 (distance 513; a run would be at 0x3E7), 6 literals, then more.
+    Bytes trap(9 * 125, 0xFF);
+    trap.back() = 'h';
     trap.insert(trap.end(), {0xFC, 0xD5, 0x3F, 0xE7, 0x10, 1, 2, 3, 4, 5, 6});
     trap.insert(trap.end(), 9 * 200, 0xFF);
     streams.push_back(trap);

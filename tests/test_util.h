@@ -35,10 +35,6 @@ inline void write_file(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-inline std::string str(const Bytes& bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
-
 inline Bytes random_bytes(std::mt19937& rng, size_t size, unsigned alphabet = 256) {
     Bytes bytes(size);
     for (uint8_t& b : bytes)
