@@ -5,7 +5,7 @@
 #include "test_util.h"
 
 // Decodes `stream` in random pieces of 1..max_piece bytes into random output
-// allowances of 1..max_allowance bytes; no call may write past its allowance.
+// allowances of 0..max_allowance bytes; no call may write past its allowance.
 Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, unsigned max_piece,
                        unsigned max_allowance) {
     max_allowance = static_cast<unsigned>(std::min<size_t>(max_allowance, 9 * stream.size() + 1));
@@ -15,7 +15,7 @@ Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, unsigned max_piec
         piece = std::min<size_t>(rng() % max_piece + 1, stream.size() - pos);
         int32_t in_left = static_cast<int32_t>(piece);
         for (int32_t out_left = 0; in_left > 0 || out_left == 0;) {
-            const int32_t allowance = static_cast<int32_t>(rng() % max_allowance) + 1;
+            const int32_t allowance = static_cast<int32_t>(rng() % (max_allowance + 1));
             Bytes room(static_cast<size_t>(allowance) + 1, 0xAB);
             out_left = allowance;
             lzss_decode_step(state, stream.data() + pos + piece - in_left, &in_left, room.data(),

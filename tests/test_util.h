@@ -51,12 +51,14 @@ struct TempDir {
 };
 
 // Every file below `root` (names with '/'), with its contents; what is no
-// regular file reads as "(special)".
+// regular file, or one its owner may not read, reads as "(special)".
 inline std::map<std::string, std::string> read_tree(const fs::path& root) {
     std::map<std::string, std::string> tree;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
         const std::u8string name = entry.path().lexically_relative(root).generic_u8string();
-        const bool plain = entry.is_regular_file() && !entry.is_symlink();
+        const bool plain =
+            entry.is_regular_file() && !entry.is_symlink() &&
+            (entry.status().permissions() & fs::perms::owner_read) != fs::perms::none;
         if (!entry.is_directory())
             tree[std::string(name.begin(), name.end())] =
                 plain && entry.file_size() < (1u << 30) ? read_file(entry.path()) : "(special)";
