@@ -4,8 +4,8 @@
 #include "sample_images.h"
 #include "test_util.h"
 
-// Decodes `stream` in random pieces of 1..max_piece bytes into random output
-// allowances of 0..max_allowance bytes; no call may write past its allowance.
+// Decodes `stream` in random pieces of 1..max_piece bytes into allowances of
+// 0..max_allowance bytes: each call uses up one or the other, writing no further.
 Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, unsigned max_piece,
                        unsigned max_allowance) {
     max_allowance = static_cast<unsigned>(std::min<size_t>(max_allowance, 9 * stream.size() + 1));
@@ -21,6 +21,7 @@ Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, unsigned max_piec
             lzss_decode_step(state, stream.data() + pos + piece - in_left, &in_left, room.data(),
                              &out_left);
             EXPECT_EQ(room.back(), 0xAB) << "wrote past its allowance";
+            EXPECT_TRUE(in_left == 0 || out_left == 0) << "stopped with input and room left";
             out.insert(out.end(), room.begin(), room.begin() + (allowance - out_left));
         }
     }
