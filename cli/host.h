@@ -10,6 +10,14 @@
 #include <string>
 #include <vector>
 
+// How the host's paths separate directories, for naming outputs: the
+// characters that end a directory part of an input name, and the one put
+// between a work directory and a file name.  POSIX hosts take '/' and also the
+// backslash (list files written on DOS name entries like GFX\TITLE.KZP) and
+// join with '/'; Windows takes the backslash alone, and joins with it.
+extern const char kHostSeparators[];
+extern const char kHostJoin;
+
 // Called first thing in main: puts standard input in binary mode (a list read
 // from it is bytes) and returns the arguments, argv[0] included, as UTF-8.
 std::vector<std::string> host_start(int argc, char** argv);

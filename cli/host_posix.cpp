@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+const char kHostSeparators[] = "/\\";
+const char kHostJoin = '/';
+
 std::vector<std::string> host_start(int argc, char** argv) {
     // Standard input is already binary here, and arguments are bytes.
     return std::vector<std::string>(argv, argv + argc);

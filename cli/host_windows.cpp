@@ -54,6 +54,9 @@ struct StartInfo {
 
 } // namespace
 
+const char kHostSeparators[] = "\\";
+const char kHostJoin = '\\';
+
 // The C runtime's own splitting of the wide command line.
 extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int glob,
                               StartInfo* info);

@@ -4,10 +4,11 @@
 int main(int argc, char** argv) {
     std::vector<std::string> args;
     Options options;
-    const int first_file = start_run(argc, argv, MSG_BANNER, "lCc", options, args);
-    if (first_file < 0) return 1;
+    const Program program{"quorbin", MSG_BANNER, MSG_USAGE, "hlCc"};
+    const int first_file = start_run(argc, argv, program, options, args);
+    if (first_file < 0) return first_file == kStartDone ? 0 : 1;
     if (!options.has_list_file && first_file >= static_cast<int>(args.size())) {
-        print_usage();
+        report(MSG_USAGE);
         return 1;
     }
     if (options.has_list_file) process_list_file(options.list_file, options);

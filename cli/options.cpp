@@ -12,28 +12,39 @@ void report(const char* format, ...) {
     va_end(args);
 }
 
-int start_run(int argc, char** argv, const char* banner, const char* letters, Options& options,
+int start_run(int argc, char** argv, const Program& program, Options& options,
               std::vector<std::string>& args) {
     args = host_start(argc, argv);
     std::vector<const char*> arg_ptrs;
     for (const std::string& arg : args)
         arg_ptrs.push_back(arg.c_str());
-    report(banner, "");
+    report(program.banner, "");
     const int first_file =
-        parse_options(static_cast<int>(args.size()), arg_ptrs.data(), options, letters);
-    if (first_file < 0) report(MSG_OPTION_ERROR);
-    return first_file;
-}
-
-void print_usage() {
-    report(MSG_USAGE);
+        parse_options(static_cast<int>(args.size()), arg_ptrs.data(), options, program.letters);
+    switch (first_file) {
+    case kOptionsBad:
+        report(MSG_OPTION_ERROR);
+        return kStartFailed;
+    case kOptionsHelp:
+        std::fputs(program.usage, stdout);
+        return kStartDone;
+    case kOptionsVersion:
+        std::printf("%s %s\n", program.name, QUORBIN_VERSION);
+        return kStartDone;
+    default:
+        return first_file;
+    }
 }
 
 int parse_options(int argc, const char* const* argv, Options& options, const char* letters) {
     int i = 1;
     while (i < argc && argv[i][0] == '-') {
+        if (std::strcmp(argv[i], "--help") == 0) return kOptionsHelp;
+        if (std::strcmp(argv[i], "--version") == 0) return kOptionsVersion;
         std::string* value = nullptr;
         switch (argv[i][1] != '\0' && std::strchr(letters, argv[i][1]) ? argv[i][1] : '\0') {
+        case 'h':
+            return kOptionsHelp;
         case 'l':
             options.has_list_file = true;
             value = &options.list_file;
@@ -47,9 +58,9 @@ int parse_options(int argc, const char* const* argv, Options& options, const cha
         default:
             // For the argument "-" alone this prints the terminating NUL byte.
             report(MSG_UNKNOWN_OPTION, argv[i][1]);
-            return -1;
+            return kOptionsBad;
         }
-        if (i + 1 >= argc) return -1;
+        if (i + 1 >= argc) return kOptionsBad;
         *value = argv[i + 1];
         i += 2;
     }
@@ -67,8 +78,8 @@ void make_output_name(std::string& out, const std::string& name, const std::stri
     out.clear();
     if (!work_dir.empty()) {
         out = work_dir;
-        if (work_dir.back() != '\\' && work_dir.back() != '/') out += '\\';
+        if (work_dir.back() != '\\' && work_dir.back() != '/') out += kHostJoin;
     }
-    size_t slash = name.rfind('\\');
-    replace_extension(out, slash == std::string::npos ? name : name.substr(slash + 1), ext);
+    const size_t separator = name.find_last_of(kHostSeparators);
+    replace_extension(out, separator == std::string::npos ? name : name.substr(separator + 1), ext);
 }

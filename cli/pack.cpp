@@ -81,6 +81,7 @@ int pack_file(const std::string& path, const Options& options) {
         report(MSG_SAME_AS_INPUT, output_path.c_str());
     } else if (write_stream(output_path, lzss_encode(image), input_id)) {
         std::printf("OK\n");
+        return 1;
     }
-    return 1;
+    return 0;
 }

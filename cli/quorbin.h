@@ -30,22 +30,41 @@ struct Options {
 
 // --- options -------------------------------------------------------------
 
+enum OptionsResult : int {
+    kOptionsBad = -1,     // a missing value or an unknown letter
+    kOptionsHelp = -2,    // "-h" (any argument whose second character is 'h') or "--help"
+    kOptionsVersion = -3, // "--version"
+};
+
 // Scans argv[1..]: "-l FILE", "-C DIR" and "-c DIR" (only the second character
-// counts; the value is always the next argument).  The first argument that does
-// not begin with '-' and everything after it are file arguments.  Returns the
-// index of the first file argument (argc when there is none), or -1 after a
-// missing value or an unknown letter (the latter reported on standard error).
-// `letters` lists the options a program takes.
-int parse_options(int argc, const char* const* argv, Options& options, const char* letters = "lCc");
+// counts; the value is always the next argument), and the requests for help
+// and the version, which end the scan.  The first argument that does not
+// begin with '-' and everything after it are file arguments.  Returns the
+// index of the first file argument (argc when there is none), or an
+// OptionsResult; an unknown letter is reported on standard error.  `letters`
+// lists the options a program takes, 'h' among them.
+int parse_options(int argc, const char* const* argv, Options& options,
+                  const char* letters = "hlCc");
+
+// What sets each program apart at the start of a run.
+struct Program {
+    const char* name;    // as --version prints it
+    const char* banner;  // a format with one %s for its padding
+    const char* usage;   // the usage text
+    const char* letters; // its option letters, for parse_options
+};
+
+enum StartResult : int {
+    kStartFailed = -1, // "option error." was reported: exit status 1
+    kStartDone = -2,   // the usage text or the version was printed: exit status 0
+};
 
 // The start of a run: takes the arguments from the host as UTF-8 into
-// `args`, prints `banner` (a format with one %s for its padding), and parses
-// the options `letters`.  Returns the index of the first file argument, or -1
-// after "option error." has been reported.
-int start_run(int argc, char** argv, const char* banner, const char* letters, Options& options,
+// `args`, prints the banner and parses the options.  Help and the version
+// go to standard output.  Returns the index of the first file argument, or a
+// StartResult when the run ends here.
+int start_run(int argc, char** argv, const Program& program, Options& options,
               std::vector<std::string>& args);
-
-void print_usage();
 
 // Flushes standard output, then writes a formatted message to standard error.
 void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -56,8 +75,9 @@ void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void replace_extension(std::string& out, const std::string& name, const char* ext);
 
 // The output path for an input called `name`: its base name (after the last
-// backslash) with the extension `ext`, inside `work_dir` when that is not
-// empty.  A backslash joins the two unless `work_dir` ends in '\' or '/'.
+// of the host's separators) with the extension `ext`, inside `work_dir` when
+// that is not empty, joined by the host's separator unless `work_dir` already
+// ends in '\' or '/'.
 void make_output_name(std::string& out, const std::string& name, const std::string& work_dir,
                       const char* ext = "bmp");
 
@@ -98,7 +118,7 @@ int64_t read_to_end(std::FILE* input, int64_t limit, std::unique_ptr<uint8_t, Fr
 
 // Packs the BMP file at `path` into a KZP file named as quorbin names its
 // outputs (extension "kzp").  The output appears, under its name, only when
-// it was written whole.  Returns 1 when the input could be opened.
+// it was written whole.  Returns 1 when it was, 0 after any failure.
 int pack_file(const std::string& path, const Options& options);
 
 // --- list files ----------------------------------------------------------

@@ -9,10 +9,10 @@ TEST(Naming, OutputNames) {
     const std::string cases[][3] = { // name, work directory, output
         {"title.kzp", "", "title.bmp"}, {"data\\title.kzp", "", "title.bmp"},
         {"a\\b\\c.d.e", "", "c.bmp"},   {"a.b.c", "", "a.bmp"},   {"noext", "", "noext.bmp"},
-        {"sub/pic.kzp", "", "sub/pic.bmp"}, {"./pic.kzp", "", ".bmp"}, {".hidden", "", ".bmp"},
-        {"", "", ".bmp"}, {"dir\\", "", ".bmp"}, {"title.kzp", "out", "out\\title.bmp"},
+        {"sub/pic.kzp", "", "pic.bmp"}, {"./pic.kzp", "", "pic.bmp"}, {".hidden", "", ".bmp"},
+        {"", "", ".bmp"}, {"dir\\", "", ".bmp"}, {"title.kzp", "out", "out/title.bmp"},
         {"title.kzp", "out\\", "out\\title.bmp"}, {"title.kzp", "out/", "out/title.bmp"},
-        {"img\\title.kzp", "o", "o\\title.bmp"},
+        {"img\\title.kzp", "o", "o/title.bmp"},
         {long_name + ".kzp", long_dir + "/", long_dir + "/" + long_name + ".bmp"},
     };
     // clang-format on

@@ -97,8 +97,8 @@ std::vector<Row> rows() {
          "can't open file 'dir.kzp'.\n" + ok("wide.kzp", "out/wide.bmp") + "can't open file '-C'.\n",
          {{"out/pic.bmp", a.bmp}, {"out/wide.bmp", b.bmp}, {"out/empty.bmp", ""}, {"out/lone.bmp", ""}, {"out/broken.bmp", ""}}},
         {"posix: a backslash joins the work directory", {"-C", "out", "sub/a.kzp", "a-rather-long.kzp"},
-         {{"sub/a.kzp", a.kzp}, {"a-rather-long.kzp", a.kzp}}, job("sub/a.kzp", "out\\sub/a.bmp") +
-         "can't create file 'out\\sub/a.bmp'.\n" + ok("a-rather-long.kzp", "out\\a-rather-long.bmp"), {{"out\\a-rather-long.bmp", a.bmp}}},
+         {{"sub/a.kzp", a.kzp}, {"a-rather-long.kzp", a.kzp}}, job("sub/a.kzp", "out/a.bmp") +
+         "can't create file 'out/a.bmp'.\n" + job("a-rather-long.kzp", "out/a-rather-long.bmp") + "can't create file 'out/a-rather-long.bmp'.\n", {}},
         {"never overwrites its input", {"-C", "./", "-l", "lst.bmp", "self.bmp", "twin.abc"},
          {{"self.bmp", a.kzp}, {"twin.abc", a.kzp}, {"twin.bmp", kHardLink + "twin.abc"}, {"arc.bmp", a.kzp},
           {"lst.bmp", "arc.bmp 0 99 arc.kzp\narc.bmp 0 99 lst.kzp\n"}},
@@ -144,12 +144,12 @@ std::vector<Row> rows() {
          refused("no", "is not a BMP file.") + "can't open file 'missing.bmp'.\n" + job("in.bmp", "out/in.kzp") +
          "output file 'out/in.kzp" + kSame + refused("cut", "is truncated.") + refused("rle", "is compressed (RLE or bit "
          "fields); only uncompressed files can be packed.") + refused("many", "has a colour table of more than 256 entries.") +
-         refused("wide", "has dimensions or offsets that overflow or don't fit in the file.") + job("sub/x.bmp", "out/sub/x.kzp") +
-         "can't create file 'out/sub/x.kzp'.\n" + ok("w.b.bmp", "out/w.kzp"),
-         {{"out/a.kzp", a.packed}, {"out/w.kzp", b.packed}}},
+         refused("wide", "has dimensions or offsets that overflow or don't fit in the file.") + ok("sub/x.bmp", "out/x.kzp") +
+         ok("w.b.bmp", "out/w.kzp"),
+         {{"out/a.kzp", a.packed}, {"out/w.kzp", b.packed}, {"out/x.kzp", a.packed}}, 2},
         {"posix: pack: a failed write leaves no output; a part file is no output", {"full.bmp", "p.kzp.part"},
          {{"full.bmp", a.bmp}, {"full.kzp.part", kSymlink + "/dev/full"}, {"p.kzp.part", a.bmp}}, job("full.bmp", "full.kzp") +
-         "can't write file 'full.kzp'.\n" + job("p.kzp.part", "p.kzp") + "output file 'p.kzp.part" + kSame, {}},
+         "can't write file 'full.kzp'.\n" + job("p.kzp.part", "p.kzp") + "output file 'p.kzp.part" + kSame, {}, 2},
     };
 }
 // clang-format on
