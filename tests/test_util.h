@@ -1,5 +1,5 @@
-// Helpers shared by the tests: scratch directories, files, trees, running a
-// program, and a deliberately plain model of the BMP file for a decoded image.
+// Helpers shared by the tests: scratch directories, files, and a deliberately plain model of the
+// BMP file for a decoded image.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -31,9 +29,8 @@ inline std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
 inline void write_file(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 inline Bytes random_bytes(std::mt19937& rng, size_t size, unsigned alphabet = 256) {
@@ -50,76 +47,37 @@ struct TempDir {
     ~TempDir() { fs::remove_all(path); }
 };
 
-// Every file below `root` (names with '/'), with its contents; what is no
-// regular file, or one its owner may not read, reads as "(special)".
-inline std::map<std::string, std::string> read_tree(const fs::path& root) {
-    std::map<std::string, std::string> tree;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::u8string name = entry.path().lexically_relative(root).generic_u8string();
-        const bool plain =
-            entry.is_regular_file() && !entry.is_symlink() &&
-            (entry.status().permissions() & fs::perms::owner_read) != fs::perms::none;
-        if (!entry.is_directory())
-            tree[std::string(name.begin(), name.end())] =
-                plain && entry.file_size() < (1u << 30) ? read_file(entry.path()) : "(special)";
-    }
-    return tree;
-}
-
-// An argument as the host's shell (POSIX) or the C runtime (Windows) takes it
-// apart again.
-inline std::string quote(std::string arg) {
-    if (kWindows) // backslashes before the closing quote are doubled
-        return '"' + arg + std::string(arg.size() - arg.find_last_not_of('\\') - 1, '\\') + '"';
-    for (size_t at = 0; (at = arg.find('\'', at)) != std::string::npos; at += 4)
-        arg.replace(at, 1, "'\\''");
-    return "'" + arg + "'";
-}
-
-// Runs `program` in `dir` through the host's shell: its exit status, standard
-// output and error (`merged`: both in order as the output). Standard input is
-// `input` (a pipe on POSIX, a file on Windows), or closed when null (empty on
-// Windows).
-inline std::tuple<int, std::string, std::string>
-run_program(const std::string& program, const std::vector<std::string>& args, const fs::path& dir,
-            const fs::path& io, const std::string* input, bool merged) {
-    const std::string in = quote(u8name(io / "in")), out = quote(u8name(io / "out"));
-    write_file(io / "in", input ? *input : "");
-    std::string line = (kWindows ? "cd /d " : "cd ") + quote(u8name(dir)) + " && ";
-    if (input && !kWindows) line += "cat " + in + " | ";
-    line += quote(u8name(u8path(program)));
-    for (const std::string& arg : args)
-        line += " " + quote(arg);
-    line += " >" + out + (merged ? " 2>&1" : " 2>" + quote(u8name(io / "err"))) +
-            (kWindows ? " <" + in
-             : input  ? ""
-                      : " <&-");
-#ifdef _WIN32
-    const int status = _wsystem(u8path(line).c_str());
-#else
-    const int status = std::system(line.c_str()) >> 8; // the wait status's exit code
-#endif
-    return {status, read_file(io / "out"), merged ? "" : read_file(io / "err")};
-}
-
 inline std::string le32(uint32_t v) {
     return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
 }
 
-// The BMP file for the decoded image `d` (pixels, palette, width, height),
-// spelled out field by field.
-inline std::string expected_bmp(const Bytes& d) {
+// How a BMP file lays out an image; the defaults are the form quorbin writes.
+struct BmpForm {
+    uint32_t header = 40;  // size of the information header
+    uint32_t colours = 0;  // colour table entries (0: 256), also the "colours used" field
+    bool top_down = false; // rows top row first, the height field negated
+    char unused = 0;       // the fourth byte of every table entry
+};
+
+// The BMP file for the decoded image `d` (pixels, palette, width, height), spelled out field by
+// field. A height of 0 or less gives no rows.
+inline std::string expected_bmp(const Bytes& d, BmpForm form = {}) {
     int32_t width, height; // little-endian, as on every host the tests run on
     std::memcpy(&width, &d[d.size() - 8], 4);
     std::memcpy(&height, &d[d.size() - 4], 4);
     const size_t row = (uint32_t(width) + 3) / 4 * 4, rows = height > 0 && row ? size_t(height) : 0;
-    std::string bmp = "BM" + le32(uint32_t(1078 + row * rows)) + le32(0) + le32(1078) + le32(40) +
-                      le32(uint32_t(width)) + le32(uint32_t(height)) + std::string("\1\0\10\0", 4) +
-                      std::string(24, '\0');
+    const size_t entries = form.colours ? form.colours : 256,
+                 start = 14 + form.header + 4 * entries;
+    std::string bmp = "BM" + le32(uint32_t(start + row * rows)) + le32(0) + le32(uint32_t(start)) +
+                      le32(form.header) + le32(uint32_t(width)) +
+                      le32(uint32_t(form.top_down ? -height : height)) + std::string("\1\0\10", 3) +
+                      std::string(form.header - 15, '\0');
+    bmp.replace(46, 4, le32(form.colours));
     const char* palette = reinterpret_cast<const char*>(&d[d.size() - 1032]);
-    for (int i = 0; i < 256; i++)
-        bmp += {palette[4 * i + 2], palette[4 * i + 1], palette[4 * i], '\0'};
+    for (size_t i = 0; i < entries; i++)
+        bmp += {palette[4 * i + 2], palette[4 * i + 1], palette[4 * i], form.unused};
     for (size_t y = 1; y <= rows; y++) // bottom-up: the last row first
-        bmp.append(palette - y * size_t(width), size_t(width)).append(row - size_t(width), '\0');
+        bmp.append(palette - (form.top_down ? rows + 1 - y : y) * size_t(width), size_t(width))
+            .append(row - size_t(width), '\0');
     return bmp;
 }
