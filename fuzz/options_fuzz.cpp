@@ -1,7 +1,7 @@
 // Arbitrary argument vectors (NUL-separated) through parse_options.  The result
-// is -1 or an index where the options end; every argument before it is an
-// option letter l, C or c with its value, and the values kept are the last
-// ones given.
+// is an OptionsResult or an index where the options end; every argument before
+// it is an option letter l, C or c with its value, and the values kept are the
+// last ones given.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -31,8 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int i = 1;
     for (; i < argc && args[i][0] == '-'; i += 2) {
         const char letter = args[i][1];
-        if ((letter != 'l' && letter != 'C' && letter != 'c') || i + 1 >= argc) {
-            if (first != -1) std::abort();
+        int ends = 0;
+        if (args[i] == "--help" || letter == 'h')
+            ends = kOptionsHelp;
+        else if (args[i] == "--version")
+            ends = kOptionsVersion;
+        else if ((letter != 'l' && letter != 'C' && letter != 'c') || i + 1 >= argc)
+            ends = kOptionsBad;
+        if (ends) {
+            if (first != ends) std::abort();
             return 0;
         }
         std::string& value = letter == 'l'   ? expected.list_file
