@@ -3,7 +3,7 @@
 #include "bmp/bmp.h"
 #include "test_util.h"
 
-// A decoded image: `extra` bytes, `pixels` random pixels, a random palette, width and height.
+// A decoded image: `extra` bytes, random pixels and palette, width and height.
 Bytes decoded(std::mt19937& rng, int32_t width, int32_t height, size_t pixels, size_t extra = 0) {
     Bytes image = random_bytes(rng, extra + pixels + 1024);
     const std::string size = le32(uint32_t(width)) + le32(uint32_t(height));
@@ -11,50 +11,46 @@ Bytes decoded(std::mt19937& rng, int32_t width, int32_t height, size_t pixels, s
     return image;
 }
 
-// Rows go bottom-up, padded to 4 bytes; layouts that do not fit inside the decoded bytes are
-// refused unwritten. Cases: width, height, pixel bytes, bytes in front of them, result.
+// Layouts that do not fit the decoded bytes are refused unwritten. Cases: width, height, pixel
+// bytes, bytes in front of them, result.
 TEST(Bmp, Writes) {
     const std::tuple<int32_t, int32_t, size_t, size_t, int> cases[] = {
-        {4, 2, 8, 0, kBmpOk},
-        {5, 3, 15, 0, kBmpOk},
-        {6, 2, 12, 0, kBmpOk},
-        {7, 1, 7, 3, kBmpOk},
-        {1, 5, 5, 0, kBmpOk},
+        {7, 3, 21, 3, kBmpOk},
+        {333, 111, 333 * 111, 40, kBmpOk},
         {0, 3, 0, 0, kBmpOk},
         {3, 0, 0, 0, kBmpOk},
         {0, -4, 0, 0, kBmpOk},
         {-4, 0, 0, 0, kBmpOk},
-        {270001, 1, 270001, 0, kBmpOk}, // a row larger than the staging
-        {333, 111, 333 * 111, 40, kBmpOk},
-        {1000, 300, 300000, 0, kBmpOk},
-        {0, INT32_MAX, 0, 9, kBmpOk}, // no pass per empty row
         {4, 3, 11, 0, kBmpBroken},
         {-4, 3, 12, 0, kBmpBroken},
+        {0, 0, 0, 0, kBmpBroken},
         {65536, 65536, 16, 0, kBmpBroken},
         {INT32_MAX, INT32_MAX, 16, 0, kBmpBroken},
-        {0, 0, 0, 0, kBmpBroken}};
+        {270001, 1, 270001, 0, kBmpOk}, // a row larger than the writer's staging
+        {0, INT32_MAX, 0, 9, kBmpOk}};  // no pass per empty row
     std::mt19937 rng(11);
     for (auto [width, height, pixel_bytes, extra, result] : cases) {
         Bytes image = decoded(rng, width, height, pixel_bytes, extra);
-        if (!width && !height) image.resize(1031); // too short for the palette, width and height
-        TempDir dir;
-        std::FILE* file = std::fopen((dir.path / "a.bmp").string().c_str(), "wb");
+        if (!width && !height) image.resize(1031); // too short
+        std::FILE* file = std::tmpfile();
         EXPECT_EQ(write_bmp(file, image.data(), int64_t(image.size())), result);
+        std::string written(size_t(std::ftell(file)), '\0');
+        std::rewind(file);
+        written.resize(std::fread(written.data(), 1, written.size(), file));
         std::fclose(file);
-        EXPECT_EQ(read_file(dir.path / "a.bmp"), result == kBmpOk ? expected_bmp(image) : "")
-            << width << "x" << height;
+        EXPECT_EQ(written, result == kBmpOk ? expected_bmp(image) : "") << width << "x" << height;
     }
 }
 
-// Files in every accepted form read back as the images written into them (the palette's unused
-// bytes and the entries past the file's table as 0); damaged ones are refused.
+// Every accepted form reads back as the image (unused palette bytes and entries past the table as
+// 0); damaged files are refused.
 TEST(BmpRead, ReadsAndRefuses) {
     std::mt19937 rng(8);
     auto read = [](const std::string& file, Bytes* image) {
         int bits = 0;
         return bmp_read(reinterpret_cast<const uint8_t*>(file.data()), file.size(), image, &bits);
     };
-    for (auto [width, height] : {std::pair{1, 1}, {5, 3}, {6, 7}, {0, 4}, {333, 11}}) {
+    for (auto [width, height] : {std::pair{1, 1}, {6, 7}, {0, 4}, {333, 11}}) {
         Bytes image = decoded(rng, width, height, size_t(width) * size_t(height)), got;
         for (size_t i = 0; i < 256; i++)
             image[image.size() - 1029 + 4 * i] = 0;
@@ -79,7 +75,6 @@ TEST(BmpRead, ReadsAndRefuses) {
                                                  {good.substr(0, good.size() - 1), kBmpTruncated},
                                                  {with(28, "\x18"), kBmpNot8Bit},
                                                  {with(30, "\1"), kBmpCompressed},
-                                                 {with(30, "\3"), kBmpCompressed},
                                                  {with(46, le32(257)), kBmpTooManyColours},
                                                  {with(18, le32(-3u)), kBmpBadLayout},
                                                  {with(22, le32(0x80000000u)), kBmpBadLayout},

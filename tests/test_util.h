@@ -1,5 +1,4 @@
-// Helpers shared by the tests: scratch directories, files, and a deliberately plain model of the
-// BMP file for a decoded image.
+// Helpers shared by the tests, and a plain model of BMP files.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +15,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 constexpr bool kWindows = fs::path::preferred_separator == '\\';
 
-// A path from UTF-8 text, and back (with the host's separators): on every host.
+// A path from UTF-8 text, and back (with the host's separators).
 inline fs::path u8path(const std::string& text) {
     return fs::path(std::u8string(text.begin(), text.end()));
 }
@@ -40,7 +39,7 @@ inline Bytes random_bytes(std::mt19937& rng, size_t size, unsigned alphabet = 25
     return bytes;
 }
 
-// A fresh directory under the system's temporary directory, removed at the end.
+// A fresh scratch directory, removed at the end.
 struct TempDir {
     fs::path path = fs::temp_directory_path() / ("qb-" + std::to_string(std::random_device()()));
     TempDir() { fs::create_directories(path); }
@@ -54,15 +53,14 @@ inline std::string le32(uint32_t v) {
 // How a BMP file lays out an image; the defaults are the form quorbin writes.
 struct BmpForm {
     uint32_t header = 40;  // size of the information header
-    uint32_t colours = 0;  // colour table entries (0: 256), also the "colours used" field
+    uint32_t colours = 0;  // colour table entries (0: 256)
     bool top_down = false; // rows top row first, the height field negated
     char unused = 0;       // the fourth byte of every table entry
 };
 
-// The BMP file for the decoded image `d` (pixels, palette, width, height), spelled out field by
-// field. A height of 0 or less gives no rows.
+// The BMP file for the decoded image `d`, spelled out field by field.
 inline std::string expected_bmp(const Bytes& d, BmpForm form = {}) {
-    int32_t width, height; // little-endian, as on every host the tests run on
+    int32_t width, height; // little-endian hosts only
     std::memcpy(&width, &d[d.size() - 8], 4);
     std::memcpy(&height, &d[d.size() - 4], 4);
     const size_t row = (uint32_t(width) + 3) / 4 * 4, rows = height > 0 && row ? size_t(height) : 0;
