@@ -12,7 +12,7 @@
 
 #include "bmp/bmp.h"
 #include "lzss/lzss.h"
-#include "quorbin.h"
+#include "convert.h"
 #include "sample_images.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "bmp/bmp.h"
 #include "lzss/lzss.h"
-#include "quorbin.h"
+#include "convert.h"
 #include "tests/test_util.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "quorbin.h"
+#include "options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> args{"quorbin"};
