@@ -37,10 +37,10 @@ add_library(deflate_static STATIC ${deflate_sources})
 target_include_directories(deflate_static PUBLIC ${sources}/libdeflate)
 add_library(quorbin::deflate ALIAS deflate_static)
 
-# libspng's own CMake build, static only, over the static zlib.
+# libspng's own CMake build; only its static library is built (its static
+# part names the shared target too, so that one is defined, but not built).
 set(ZLIB_INCLUDE_DIR ${CMAKE_FIND_ROOT_PATH}/include CACHE PATH "" FORCE)
 set(ZLIB_LIBRARY ${CMAKE_FIND_ROOT_PATH}/lib/libz.a CACHE FILEPATH "" FORCE)
-set(SPNG_SHARED OFF CACHE BOOL "" FORCE)
 set(BUILD_EXAMPLES OFF CACHE BOOL "" FORCE)
 add_subdirectory(${sources}/libspng ${CMAKE_BINARY_DIR}/libspng EXCLUDE_FROM_ALL)
 target_include_directories(spng_static INTERFACE ${sources}/libspng/spng)
