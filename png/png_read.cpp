@@ -93,7 +93,9 @@ int png_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, cons
     if (!error && uint64_t{ihdr.width} * ihdr.height > kPngMaxPixels) return kPngTooLarge;
     size_t packed_size = 0;
     if (!error) error = spng_decoded_image_size(ctx.get(), SPNG_FMT_PNG, &packed_size);
-    std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[error ? 1 : packed_size]);
+    // Zeroed: libspng puts the pixels of an interlaced picture of fewer than
+    // 8 bits into their bytes bit by bit.
+    std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[error ? 1 : packed_size]());
     if (!packed) return kPngReadNoMemory;
     if (!error) error = spng_decode_image(ctx.get(), packed.get(), packed_size, SPNG_FMT_PNG, 0);
     if (!error) error = spng_decode_chunks(ctx.get());
