@@ -1,12 +1,13 @@
 # libdeflate and libspng, the PNG libraries, as the targets quorbin::deflate
 # and quorbin::spng.
 #
-# On Debian they are the system's (libdeflate-dev, libspng-dev).  For Windows
-# they are built here from Debian's source packages of the same versions
-# (scripts/fetch-deb-sources.sh unpacks them into the build directory the
-# first time), with libspng's zlib from libz-mingw-w64-dev, all linked
+# On Debian they are the system's (libdeflate-dev, libspng-dev).  For Windows,
+# and for the fuzzers, which need them instrumented, they are built here from
+# Debian's source packages of the same versions (scripts/fetch-deb-sources.sh
+# unpacks them into the build directory the first time).  On Windows
+# libspng's zlib comes from libz-mingw-w64-dev, and all three are linked
 # statically: the executables still import only what Windows ships.
-if(NOT WIN32)
+if(NOT WIN32 AND NOT QUORBIN_FUZZ)
   find_path(DEFLATE_INCLUDE_DIR libdeflate.h REQUIRED)
   find_library(DEFLATE_LIBRARY deflate REQUIRED)
   find_path(SPNG_INCLUDE_DIR spng.h REQUIRED)
@@ -39,10 +40,16 @@ add_library(quorbin::deflate ALIAS deflate_static)
 
 # libspng's own CMake build; only its static library is built (its static
 # part names the shared target too, so that one is defined, but not built).
-set(ZLIB_INCLUDE_DIR ${CMAKE_FIND_ROOT_PATH}/include CACHE PATH "" FORCE)
-set(ZLIB_LIBRARY ${CMAKE_FIND_ROOT_PATH}/lib/libz.a CACHE FILEPATH "" FORCE)
+if(WIN32)
+  set(ZLIB_INCLUDE_DIR ${CMAKE_FIND_ROOT_PATH}/include CACHE PATH "" FORCE)
+  set(ZLIB_LIBRARY ${CMAKE_FIND_ROOT_PATH}/lib/libz.a CACHE FILEPATH "" FORCE)
+  set(zlib ${ZLIB_LIBRARY})
+else()
+  find_package(ZLIB REQUIRED)
+  set(zlib ZLIB::ZLIB m)
+endif()
 set(BUILD_EXAMPLES OFF CACHE BOOL "" FORCE)
 add_subdirectory(${sources}/libspng ${CMAKE_BINARY_DIR}/libspng EXCLUDE_FROM_ALL)
 target_include_directories(spng_static INTERFACE ${sources}/libspng/spng)
-target_link_libraries(spng_static INTERFACE ${ZLIB_LIBRARY})
+target_link_libraries(spng_static INTERFACE ${zlib})
 add_library(quorbin::spng ALIAS spng_static)

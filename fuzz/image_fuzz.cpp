@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "bmp/bmp.h"
-#include "lzss/lzss.h"
 #include "convert.h"
+#include "lzss/lzss.h"
 #include "tests/test_util.h"
 
 namespace {
