@@ -27,7 +27,7 @@
 
 #define MSG_PACK_BANNER "quorbin-pack - BMP to KZP packer%31s2026 The quorbin authors\n"
 #define MSG_PACK_USAGE                                                                             \
-    "usage: quorbin-pack [option] [bmp-file]\n"                                                    \
+    "usage: quorbin-pack [option] [bmp-or-png-file]\n"                                             \
     "[option]\n"                                                                                   \
     "    -C work-dir      : Work Directory\n"
 #define MSG_NOT_BMP "'%s' is neither a BMP nor a PNG file.\n"
