@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     auto* buffer = static_cast<uint8_t*>(std::malloc(9 * static_cast<size_t>(size)));
     int64_t length = decode_stored_stream(in, size, buffer, kLzssBytewise);
     KzpImage image;
-    if (kzp_image_parse(buffer, length, &image) != kBmpOk) return 1;
+    if (!kzp_image_parse(buffer, length, &image)) return 1;
     uint8_t headers[kBmpHeaderSize];
     bmp_build_headers(image, headers);
     std::fwrite(headers, 1, sizeof headers, out);

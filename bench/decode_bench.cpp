@@ -12,7 +12,7 @@
 
 #include "bmp/bmp.h"
 #include "lzss/lzss.h"
-#include "quorbin.h"
+#include "convert.h"
 #include "sample_images.h"
 
 namespace {
@@ -65,15 +65,16 @@ void BM_Memcpy(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(from.size()));
 }
 
-// The whole job from an open input to the BMP bytes in a file: a fresh
-// decode buffer, decoding, writing.
-void BM_Job(benchmark::State& state, int kind) {
+// The whole job from an open input to the BMP or PNG bytes in a file: a
+// fresh decode buffer, decoding, writing.
+void BM_Job(benchmark::State& state, int kind, OutputFormat format) {
     Sample& s = sample(kind);
     std::FILE* out = std::tmpfile();
     for (auto _ : state) {
         std::rewind(s.file);
         std::rewind(out);
-        if (convert_stream(out, s.file, static_cast<int64_t>(s.stream.size())) != kConvertOk ||
+        if (convert_stream(out, s.file, static_cast<int64_t>(s.stream.size()), format) !=
+                kConvertOk ||
             std::fflush(out) != 0)
             state.SkipWithError("conversion failed");
     }
@@ -129,7 +130,8 @@ int main(int argc, char** argv) {
         std::string name = kSampleNames[kind];
         benchmark::RegisterBenchmark(("bytewise/" + name).c_str(), BM_Decode, kind, kLzssBytewise);
         benchmark::RegisterBenchmark(("decode/" + name).c_str(), BM_Decode, kind, kLzssFast);
-        benchmark::RegisterBenchmark(("job/" + name).c_str(), BM_Job, kind);
+        benchmark::RegisterBenchmark(("job/" + name).c_str(), BM_Job, kind, kFormatBmp);
+        benchmark::RegisterBenchmark(("pngjob/" + name).c_str(), BM_Job, kind, kFormatPng);
     }
     benchmark::RegisterBenchmark("memcpy", BM_Memcpy);
     benchmark::Initialize(&argc, argv);

@@ -57,20 +57,6 @@ void bmp_build_headers(const KzpImage& image, uint8_t* p) {
     }
 }
 
-int kzp_image_parse(const uint8_t* data, int64_t length, KzpImage* image) {
-    if (length < kKzpTrailerSize) return kBmpBroken;
-    image->width = read_le32(data + length - 8);
-    image->height = read_le32(data + length - 4);
-    image->palette = data + length - kKzpTrailerSize;
-    image->pixels = nullptr;
-    if (image->height > 0) {
-        int64_t pixel_bytes = static_cast<int64_t>(image->width) * image->height;
-        if (image->width < 0 || pixel_bytes > length - kKzpTrailerSize) return kBmpBroken;
-        image->pixels = image->palette - pixel_bytes;
-    }
-    return kBmpOk;
-}
-
 int64_t bmp_file_size(const KzpImage& image) {
     if (image.height <= 0) return kBmpHeaderSize;
     return kBmpHeaderSize + image.height * bmp_row_size(image.width);
@@ -78,7 +64,7 @@ int64_t bmp_file_size(const KzpImage& image) {
 
 int write_bmp(std::FILE* output, const uint8_t* data, int64_t length) {
     KzpImage image;
-    if (kzp_image_parse(data, length, &image) != kBmpOk) return kBmpBroken;
+    if (!kzp_image_parse(data, length, &image)) return kBmpBroken;
     std::unique_ptr<uint8_t[]> staging(new (std::nothrow) uint8_t[kStagingSize]);
     if (!staging) return kBmpWriteError;
     uint8_t* stage = staging.get();
@@ -107,18 +93,6 @@ int write_bmp(std::FILE* output, const uint8_t* data, int64_t length) {
         }
     }
     return flush() ? kBmpOk : kBmpWriteError;
-}
-
-std::vector<uint8_t> kzp_image_bytes(int32_t width, int32_t height, const uint8_t* pixels,
-                                     const uint8_t* palette) {
-    const size_t pixel_bytes =
-        width > 0 && height > 0 ? static_cast<size_t>(width) * static_cast<size_t>(height) : 0;
-    std::vector<uint8_t> image(pixels, pixels + pixel_bytes);
-    image.insert(image.end(), palette, palette + 1024);
-    uint8_t trailer[8];
-    put_le32(put_le32(trailer, static_cast<uint32_t>(width)), static_cast<uint32_t>(height));
-    image.insert(image.end(), trailer, trailer + 8);
-    return image;
 }
 
 int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, int* bits) {

@@ -1,16 +1,5 @@
-// Decoded KZP image layout, the 8-bit BMP writer, and the reader that turns
-// such a BMP file back into the decoded layout.
-//
-// A decoded image of L bytes is read from its end:
-//
-//   L-4    .. L-1     H, height in pixels, signed 32-bit little-endian
-//   L-8    .. L-5     W, width in pixels,  signed 32-bit little-endian
-//   L-1032 .. L-9     palette: 256 entries of red, green, blue, unused
-//   before that       H rows of W palette indices, top row first, ending at L-1033
-//
-// Bytes in front of the pixel rows are ignored.  An image is accepted when
-// L >= 1032 and, for H > 0, W >= 0 and W * H <= L - 1032; anything else would
-// send the writer outside the decoded bytes and is refused.
+// The 8-bit BMP writer for decoded KZP images (kzp/kzp.h), and the reader that
+// turns such a BMP file back into the decoded layout.
 //
 // The BMP written (little-endian throughout):
 //
@@ -31,24 +20,15 @@
 #include <cstdio>
 #include <vector>
 
-constexpr int64_t kKzpTrailerSize = 1032; // palette + width + height
-constexpr int kBmpHeaderSize = 1078;      // file header + info header + colour table
+#include "kzp/kzp.h"
+
+constexpr int kBmpHeaderSize = 1078; // file header + info header + colour table
 
 enum BmpResult : int {
     kBmpOk = 0,
     kBmpBroken = -1,     // the layout does not fit inside the decoded bytes
     kBmpWriteError = -2, // the output refused a write
 };
-
-struct KzpImage {
-    int32_t width;
-    int32_t height;
-    const uint8_t* palette; // 1024 bytes
-    const uint8_t* pixels;  // height rows of width bytes, top row first (when height > 0)
-};
-
-// Locates the parts of a decoded image; kBmpOk or kBmpBroken.
-int kzp_image_parse(const uint8_t* data, int64_t length, KzpImage* image);
 
 // Length of the BMP file written for `image`.
 int64_t bmp_file_size(const KzpImage& image);
@@ -63,12 +43,6 @@ int64_t bmp_row_size(int32_t width);
 // Returns kBmpOk, kBmpBroken (nothing written) or kBmpWriteError.  The caller
 // flushes and closes the output.
 int write_bmp(std::FILE* output, const uint8_t* data, int64_t length);
-
-// The decoded layout of an image: `width * height` pixel bytes (top row
-// first), the 1024-byte palette (red, green, blue, unused), then width and
-// height.  With a width or height of 0 or less there are no pixel bytes.
-std::vector<uint8_t> kzp_image_bytes(int32_t width, int32_t height, const uint8_t* pixels,
-                                     const uint8_t* palette);
 
 // --- reading ---------------------------------------------------------------
 //

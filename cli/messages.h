@@ -9,8 +9,10 @@
     "[option]\n"                                                                                   \
     "    -l list-file     : list file\n"                                                           \
     "    -c arc-dir       : Archive file Directory\n"                                              \
-    "    -C work-dir      : Work Directory\n"
+    "    -C work-dir      : Work Directory\n"                                                      \
+    "    -f format        : Output Format, bmp or png\n"
 #define MSG_UNKNOWN_OPTION "Unknown option '%c'.\n"
+#define MSG_UNKNOWN_FORMAT "Unknown format '%s'.\n"
 #define MSG_OPTION_ERROR "option error.\n"
 #define MSG_CANT_OPEN "can't open file '%s'.\n"
 #define MSG_CANT_OPEN_LIST "cat't open list file '%s'.\n"
@@ -21,16 +23,22 @@
 #define MSG_NO_MEMORY "out of memory for '%s'.\n"
 #define MSG_BROKEN_IMAGE "broken image data for '%s'.\n"
 #define MSG_CANT_WRITE "can't write file '%s'.\n"
+#define MSG_NO_PIXELS "image for '%s' has no pixels.\n"
 
 #define MSG_PACK_BANNER "quorbin-pack - BMP to KZP packer%31s2026 The quorbin authors\n"
 #define MSG_PACK_USAGE                                                                             \
-    "usage: quorbin-pack [option] [bmp-file]\n"                                                    \
+    "usage: quorbin-pack [option] [bmp-or-png-file]\n"                                             \
     "[option]\n"                                                                                   \
     "    -C work-dir      : Work Directory\n"
-#define MSG_NOT_BMP "'%s' is not a BMP file.\n"
+#define MSG_NOT_BMP "'%s' is neither a BMP nor a PNG file.\n"
 #define MSG_BMP_TRUNCATED "'%s' is truncated.\n"
 #define MSG_BMP_NOT_8BIT "'%s' is a %d-bit BMP file; only 8-bit palette images can be packed.\n"
 #define MSG_BMP_COMPRESSED                                                                         \
     "'%s' is compressed (RLE or bit fields); only uncompressed files can be packed.\n"
 #define MSG_BMP_COLOURS "'%s' has a colour table of more than 256 entries.\n"
 #define MSG_BMP_LAYOUT "'%s' has dimensions or offsets that overflow or don't fit in the file.\n"
+#define MSG_PNG_NOT_PALETTE                                                                        \
+    "'%s' is a %s PNG file; only palette or grey images of up to 8 bits can be packed: save it "   \
+    "as an indexed picture (256 colours or fewer) first.\n"
+#define MSG_PNG_DAMAGED "'%s' is a damaged PNG file: %s.\n"
+#define MSG_PNG_TOO_LARGE "'%s' has more pixels than quorbin-pack takes (268435456).\n"

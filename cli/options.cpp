@@ -1,8 +1,22 @@
+#include "options.h"
+
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
+#include "host.h"
 #include "messages.h"
-#include "quorbin.h"
+
+namespace {
+
+// Whether `text` is `lower` in any letter case.
+bool equals_any_case(const char* text, const char* lower) {
+    for (; *text && *lower; text++, lower++)
+        if ((*text | 0x20) != *lower) return false;
+    return *text == *lower;
+}
+
+} // namespace
 
 void report(const char* format, ...) {
     std::fflush(stdout);
@@ -41,45 +55,37 @@ int parse_options(int argc, const char* const* argv, Options& options, const cha
     while (i < argc && argv[i][0] == '-') {
         if (std::strcmp(argv[i], "--help") == 0) return kOptionsHelp;
         if (std::strcmp(argv[i], "--version") == 0) return kOptionsVersion;
-        std::string* value = nullptr;
-        switch (argv[i][1] != '\0' && std::strchr(letters, argv[i][1]) ? argv[i][1] : '\0') {
-        case 'h':
-            return kOptionsHelp;
-        case 'l':
-            options.has_list_file = true;
-            value = &options.list_file;
-            break;
-        case 'C':
-            value = &options.work_dir;
-            break;
-        case 'c':
-            value = &options.archive_dir;
-            break;
-        default:
+        const char letter = argv[i][1] != '\0' && std::strchr(letters, argv[i][1]) ? argv[i][1] : 0;
+        if (letter == 'h') return kOptionsHelp;
+        if (letter == 0) {
             // For the argument "-" alone this prints the terminating NUL byte.
             report(MSG_UNKNOWN_OPTION, argv[i][1]);
             return kOptionsBad;
         }
         if (i + 1 >= argc) return kOptionsBad;
-        *value = argv[i + 1];
+        const char* value = argv[i + 1];
+        switch (letter) {
+        case 'l':
+            options.has_list_file = true;
+            options.list_file = value;
+            break;
+        case 'C':
+            options.work_dir = value;
+            break;
+        case 'c':
+            options.archive_dir = value;
+            break;
+        default: // 'f'
+            if (equals_any_case(value, "bmp")) {
+                options.format = kFormatBmp;
+            } else if (equals_any_case(value, "png")) {
+                options.format = kFormatPng;
+            } else {
+                report(MSG_UNKNOWN_FORMAT, value);
+                return kOptionsBad;
+            }
+        }
         i += 2;
     }
     return i;
-}
-
-void replace_extension(std::string& out, const std::string& name, const char* ext) {
-    out.append(name, 0, name.find('.'));
-    out += '.';
-    out += ext;
-}
-
-void make_output_name(std::string& out, const std::string& name, const std::string& work_dir,
-                      const char* ext) {
-    out.clear();
-    if (!work_dir.empty()) {
-        out = work_dir;
-        if (work_dir.back() != '\\' && work_dir.back() != '/') out += kHostJoin;
-    }
-    const size_t separator = name.find_last_of(kHostSeparators);
-    replace_extension(out, separator == std::string::npos ? name : name.substr(separator + 1), ext);
 }

@@ -1,5 +1,6 @@
 #include "messages.h"
-#include "quorbin.h"
+#include "options.h"
+#include "pack.h"
 
 // Exit status 0 when every file was packed, 2 when any was not.
 int main(int argc, char** argv) {

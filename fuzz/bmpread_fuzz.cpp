@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int bits = 0;
     if (bmp_read(data, size, &image, &bits) != kBmpRead) return 0;
     KzpImage parsed;
-    if (kzp_image_parse(image.data(), static_cast<int64_t>(image.size()), &parsed) != kBmpOk ||
+    if (!kzp_image_parse(image.data(), static_cast<int64_t>(image.size()), &parsed) ||
         parsed.height < 0 || parsed.width < 0 ||
         image.size() != static_cast<size_t>(parsed.width) * parsed.height + 1032 || bits != 8)
         std::abort();

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "bmp/bmp.h"
+#include "convert.h"
 #include "lzss/lzss.h"
-#include "quorbin.h"
 #include "tests/test_util.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "quorbin.h"
+#include "listfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);

@@ -5,8 +5,13 @@
 #include <string>
 #include <vector>
 
+#include <spng.h>
+
+#include <cstdlib>
+
 #include "bmp/bmp.h"
 #include "lzss/lzss.h"
+#include "png/png.h"
 #include "sample_images.h"
 
 namespace {
@@ -44,6 +49,41 @@ Bytes bmp(int32_t width, int32_t height) {
     return written;
 }
 
+// The PNG file quorbin writes for a picture of `alphabet` colours.
+Bytes png(int32_t width, int32_t height, unsigned alphabet) {
+    Bytes pixels(static_cast<size_t>(width) * static_cast<size_t>(height)), palette(1024, 9);
+    uint32_t x = 1;
+    for (uint8_t& p : pixels)
+        p = static_cast<uint8_t>((x = x * 1103515245 + 12345) >> 16) % alphabet;
+    const Bytes decoded = kzp_image_bytes(width, height, pixels.data(), palette.data());
+    std::FILE* file = std::tmpfile();
+    write_png(file, decoded.data(), static_cast<int64_t>(decoded.size()));
+    Bytes written(static_cast<size_t>(std::ftell(file)));
+    std::rewind(file);
+    written.resize(std::fread(written.data(), 1, written.size(), file));
+    std::fclose(file);
+    return written;
+}
+
+// A PNG file of colour type `type` at `depth` bits written by libspng.
+Bytes spng_png(uint8_t type, uint8_t depth, uint8_t interlace) {
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{9, 5, depth, type, 0, 0, interlace};
+    spng_set_ihdr(ctx, &ihdr);
+    spng_plte plte{2, {{1, 2, 3, 0}, {4, 5, 6, 0}}};
+    if (type == 3) spng_set_plte(ctx, &plte);
+    const Bytes rows(5 * ((9 * depth + 7) / 8), 0x40);
+    spng_encode_image(ctx, rows.data(), rows.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    size_t size = 0;
+    int error = 0;
+    auto* file = static_cast<uint8_t*>(spng_get_png_buffer(ctx, &size, &error));
+    Bytes out(file, file + size);
+    std::free(file);
+    spng_ctx_free(ctx);
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -68,6 +108,9 @@ int main(int argc, char** argv) {
           bytes("a 0x10 5 t\na - 3 t\na 99999999999999999999 1 big\n"),
           bytes(std::string(1100, 'x') + " 1 2 y\n")}},
         {"bmpread", {bmp(3, 2), bmp(0, 4), bmp(5, 1), bytes("BM")}},
+        {"pngread",
+         {png(3, 2, 256), png(256, 256, 256), png(100, 50, 2), spng_png(3, 1, 1), spng_png(0, 2, 0),
+          spng_png(0, 4, 1), spng_png(2, 8, 0), bytes("\x89PNG\r\n\x1a\n")}},
         {"options",
          {bytes(std::string("-C\0out\0a.kzp", 12)), bytes(std::string("-l\0-\0-c\0data/", 13)),
           bytes("-x"), bytes("-"), bytes(std::string("a\0-C\0out", 8))}},

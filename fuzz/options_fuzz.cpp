@@ -1,12 +1,12 @@
 // Arbitrary argument vectors (NUL-separated) through parse_options.  The result
 // is an OptionsResult or an index where the options end; every argument before
-// it is an option letter l, C or c with its value, and the values kept are the
-// last ones given.
+// it is an option letter l, C, c or f with its value, and the values kept are
+// the last ones given.
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "quorbin.h"
+#include "options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> args{"quorbin"};
@@ -36,21 +36,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ends = kOptionsHelp;
         else if (args[i] == "--version")
             ends = kOptionsVersion;
-        else if ((letter != 'l' && letter != 'C' && letter != 'c') || i + 1 >= argc)
+        else if (std::string("lCcf").find(letter) == std::string::npos || letter == 0 ||
+                 i + 1 >= argc)
             ends = kOptionsBad;
         if (ends) {
             if (first != ends) std::abort();
             return 0;
         }
-        std::string& value = letter == 'l'   ? expected.list_file
-                             : letter == 'C' ? expected.work_dir
-                                             : expected.archive_dir;
-        value = args[i + 1];
+        std::string value = args[i + 1];
+        if (letter == 'f') {
+            for (char& c : value)
+                c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            if (value != "bmp" && value != "png") {
+                if (first != kOptionsBad) std::abort();
+                return 0;
+            }
+            expected.format = value == "png" ? kFormatPng : kFormatBmp;
+            continue;
+        }
+        (letter == 'l'   ? expected.list_file
+         : letter == 'C' ? expected.work_dir
+                         : expected.archive_dir) = value;
         expected.has_list_file |= letter == 'l';
     }
     if (first != i || options.list_file != expected.list_file ||
         options.work_dir != expected.work_dir || options.archive_dir != expected.archive_dir ||
-        options.has_list_file != expected.has_list_file)
+        options.has_list_file != expected.has_list_file || options.format != expected.format)
         std::abort();
     return 0;
 }

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:?usage: fuzz/run.sh SECONDS [HARNESS ...]}
 shift
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(decoder roundtrip image listfile options bmpread)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(decoder roundtrip image listfile options bmpread pngread)
 build=build/fuzz/fuzz
 "$build/make_corpus" fuzz/corpus
 for h in "${harnesses[@]}"; do

@@ -2,7 +2,7 @@
 # Installs, on Debian, whichever of the build and test packages are missing.
 # Extra package names may be given as arguments.
 set -euo pipefail
-wanted=(cmake ninja-build g++ libgtest-dev groff-base "$@")
+wanted=(cmake ninja-build g++ libgtest-dev groff-base libdeflate-dev libspng-dev "$@")
 missing=()
 for pkg in "${wanted[@]}"; do
     dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")

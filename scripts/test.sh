@@ -2,12 +2,16 @@
 # Builds quorbin and runs every test: the suite with warnings as errors, the
 # same suite under AddressSanitizer and UndefinedBehaviorSanitizer, a short
 # run of each fuzz harness (FUZZ_SECONDS each, default 30), and the Windows
-# build (mingw-w64) with its tests under Wine and its zip.
+# build (mingw-w64) with its tests under Wine and its zip.  The benchmarks are
+# built, not run.  The fuzzers and the Windows build compile libdeflate and
+# libspng from Debian's source packages, fetched the first time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64 googletest
+bash scripts/install-deps.sh clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64 googletest \
+    libz-mingw-w64-dev dpkg-dev libbenchmark-dev python3-pil
 cmake --workflow --preset ci
 cmake --workflow --preset asan
 cmake --workflow --preset fuzz
 bash fuzz/run.sh "${FUZZ_SECONDS:-30}"
 cmake --workflow --preset windows
+cmake --workflow --preset bench

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "quorbin.h"
+#include "listfile.h"
+#include "naming.h"
 #include "test_util.h"
 
 // Name, work directory, output on POSIX, and on Windows where it differs (backslash only).

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "bmp/bmp.h"
+#include "kzp/kzp.h"
 
 namespace {
 

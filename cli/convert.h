@@ -1,0 +1,83 @@
+// Conversion jobs: a KZP stored stream, from a file named on the command line
+// or from an archive entry, into one BMP or PNG file.
+//
+// Every job runs the same steps: open the input at the start of its stored
+// stream, derive the output path, print the progress line, create the
+// output, decode, write, print "OK".  A failure prints one message on
+// standard error and the run goes on with the next job.  A BMP file is
+// created in place before anything is decoded; a PNG file, like quorbin-pack's
+// KZP files, is written as NAME.part and renamed into place when complete.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "host.h"
+#include "options.h"
+
+struct FreeDeleter {
+    void operator()(uint8_t* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+enum ConvertResult : int {
+    kConvertOk = 0,
+    kConvertNoMemory = -1,
+    kConvertBroken = -2,
+    kConvertWriteError = -3,
+    kConvertNoPixels = -4, // PNG only: nothing decoded, a width of 0 or a height of 0 or less
+};
+
+// Decodes up to `stored_size` bytes from the current position of `input` and,
+// when anything was decoded, writes the image to `output` in `format`.  The
+// decode buffer holds nine times the bytes that can actually be read.
+// Returns a ConvertResult.
+int convert_stream(std::FILE* output, std::FILE* input, int64_t stored_size,
+                   OutputFormat format = kFormatBmp);
+
+// Creates `output_path` and converts the stored stream into it as a BMP file,
+// refusing to touch the input or `also_protect` (the list file being read;
+// may be null).  Reports every failure; returns 1 only when the BMP file was
+// written whole.
+int create_bmp_file(const std::string& output_path, std::FILE* input, int64_t stored_size,
+                    const FileId* also_protect);
+
+// The same for a PNG file, written under a part name and renamed into place:
+// after a failure neither file is left and an earlier file at `output_path`
+// stays as it was.
+int create_png_file(const std::string& output_path, std::FILE* input, int64_t stored_size,
+                    const FileId* also_protect);
+
+// The one of the two above that writes `format`.
+int create_image_file(OutputFormat format, const std::string& output_path, std::FILE* input,
+                      int64_t stored_size, const FileId* also_protect);
+
+// The start of a job on the file at `path`: opens it (reporting when it
+// cannot), derives `output_path` with the extension `ext`, and prints the
+// progress line.  nullptr when the input could not be opened.
+std::FILE* start_job(const std::string& path, const Options& options, const char* ext,
+                     std::string& output_path);
+
+// The extension of the files written in `format`.
+const char* format_extension(OutputFormat format);
+
+// Converts the whole file at `path`.  Returns 1 when the input could be opened.
+int convert_file(const std::string& path, const Options& options);
+
+// Reads at most `limit` bytes, to the end of `input`, into `bytes`, which
+// grows as it fills.  Returns the number read, or -1 when memory runs out.
+int64_t read_to_end(std::FILE* input, int64_t limit, Buffer& bytes);
+
+// Opens `path`.part for writing, after checking that neither `path` nor the
+// part file is one of the `count` protected files.  Reports why it cannot;
+// false then.
+bool open_part(const std::string& path, const FileId* protect, int count, OutputFile* out);
+
+// Closes a part file opened by open_part.  When `result` (of what was
+// written to it) is kConvertOk and the close succeeds, renames it into
+// place; otherwise, or when the rename fails, removes it and reports why.
+// True when the file is in place.
+bool finish_part(const std::string& path, OutputFile& out, int result);

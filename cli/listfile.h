@@ -1,0 +1,44 @@
+// List-file batch mode: every line locates a KZP image inside an archive
+// file (archive name, byte offset, stored size, entry name), and each one is
+// converted as a job of its own.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "host.h"
+#include "options.h"
+
+struct ListLine {
+    std::string archive_name;
+    int64_t offset;
+    int64_t stored_size;
+    std::string entry_name;
+};
+
+enum ScanResult : int {
+    kLineOk = 0,
+    kLineSkipped = -1, // fewer than four fields
+    kLineOverflow = -2 // four fields, but a number too large for 64 bits
+};
+
+// Scans one piece of a list line like "%s%ld%ld%s" with 64-bit numbers; the
+// scan stops at the first NUL byte.  On kLineOverflow `line.entry_name` is set.
+int scan_list_line(const char* text, size_t length, ListLine& line);
+
+// Reads the next piece of a line from `file` into `piece` like fgets with a
+// 1024-byte buffer: at most 1023 bytes, the line feed included when it fits.
+// A carriage return followed by a line feed reads as one line feed.  False at
+// the end of the input.
+bool read_line_piece(std::FILE* file, std::string& piece);
+
+// Converts the entry of `stored_size` bytes at `offset` in the archive.
+// Returns 1 when the archive could be opened.
+int convert_archive_entry(const std::string& archive_path, int64_t offset, int64_t stored_size,
+                          const std::string& entry_name, const Options& options,
+                          const FileId* list_id);
+
+// Runs every line of the list file ("-": standard input).  Returns 1 when the
+// list was read to its end, 0 when it could not be opened.
+int process_list_file(const std::string& list_path, const Options& options);

@@ -1,0 +1,57 @@
+// The start of a run of quorbin or quorbin-pack: the options, help and the
+// version, the banner, and the one way messages reach standard error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum OutputFormat : int { kFormatBmp, kFormatPng };
+
+struct Options {
+    bool has_list_file = false;
+    std::string list_file; // "-" reads the list from standard input
+    std::string work_dir;  // empty: the current directory
+    std::string archive_dir;
+    OutputFormat format = kFormatBmp;
+};
+
+enum OptionsResult : int {
+    kOptionsBad = -1,     // a missing value, an unknown letter or format
+    kOptionsHelp = -2,    // "-h" (any argument whose second character is 'h') or "--help"
+    kOptionsVersion = -3, // "--version"
+};
+
+// Scans argv[1..]: "-l FILE", "-C DIR", "-c DIR" and "-f bmp|png" (only the
+// second character counts; the value is always the next argument; the format
+// in any letter case), and the requests for help and the version, which end
+// the scan.  The first argument that does not begin with '-' and everything
+// after it are file arguments.  Returns the index of the first file argument
+// (argc when there is none), or an OptionsResult; an unknown letter or format
+// is reported on standard error.  `letters` lists the options a program
+// takes, 'h' among them.
+int parse_options(int argc, const char* const* argv, Options& options,
+                  const char* letters = "hlCcf");
+
+// What sets each program apart at the start of a run.
+struct Program {
+    const char* name;    // as --version prints it
+    const char* banner;  // a format with one %s for its padding
+    const char* usage;   // the usage text
+    const char* letters; // its option letters, for parse_options
+};
+
+enum StartResult : int {
+    kStartFailed = -1, // "option error." was reported: exit status 1
+    kStartDone = -2,   // the usage text or the version was printed: exit status 0
+};
+
+// The start of a run: takes the arguments from the host as UTF-8 into
+// `args`, prints the banner and parses the options.  Help and the version
+// go to standard output.  Returns the index of the first file argument, or a
+// StartResult when the run ends here.
+int start_run(int argc, char** argv, const Program& program, Options& options,
+              std::vector<std::string>& args);
+
+// Flushes standard output, then writes a formatted message to standard
+// error, so that a message follows the progress line it belongs to.
+void report(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,69 @@
+// Palette PNG files for decoded KZP images (kzp/kzp.h): the writer, over
+// libdeflate, and the reader, over libspng.  Nothing else in quorbin sees
+// either library.
+//
+// A PNG file is an 8-byte signature (137 'P' 'N' 'G' 13 10 26 10), then chunks:
+// a 4-byte big-endian length, a 4-letter type, the data, and a CRC-32 of the
+// type and the data.  The file quorbin writes for an image of W x H pixels
+// holds four kinds of chunk, and the same image always gives the same bytes:
+//
+//   IHDR  W, H (4 bytes each), bit depth 8, colour type 3 (palette),
+//         compression 0, filter method 0, no interlace              (13 bytes)
+//   PLTE  the 256 palette entries in order as red, green, blue; the decoded
+//         entry's unused fourth byte is dropped                    (768 bytes)
+//   IDAT  one zlib stream of the H rows, top row first, each a filter byte
+//         and the row's W indices filtered by it; the stream is cut into
+//         chunks of at most 1 MiB
+//   IEND  empty
+//
+// Each row takes the filter (none, sub, up or average, over whole bytes) whose
+// output has the smallest sum of magnitudes as signed bytes; Paeth, which
+// costs most to try, gains nothing on palette pictures of the kinds measured.
+// Data that does not compress is stored in the stream as it is.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+enum PngWriteResult : int {
+    kPngOk = 0,
+    kPngBroken = -1,     // the layout does not fit inside the decoded bytes
+    kPngNoPixels = -2,   // a width of 0 or a height of 0 or less: no PNG holds it
+    kPngNoMemory = -3,   // no memory for the filtered rows or the stream
+    kPngWriteError = -4, // the output refused a write
+};
+
+// Writes the decoded image of `length` bytes to `output` as a PNG file.
+// Nothing is written unless the result is kPngOk or kPngWriteError.  The
+// caller flushes and closes the output.
+int write_png(std::FILE* output, const uint8_t* data, int64_t length);
+
+// --- reading -----------------------------------------------------------------
+//
+// Accepted: colour type 3 (palette, with a PLTE of up to 256 entries) and
+// colour type 0 (grey, whose palette is the 2^depth levels i * 255 /
+// (2^depth - 1)), at 1, 2, 4 or 8 bits, interlaced or not, any filters, the
+// stream in any number of IDAT chunks.  Ancillary chunks are ignored, tRNS
+// included.  Refused: other colour types and 16 bits; a bad CRC anywhere; a
+// missing IHDR, PLTE, IDAT or IEND; an unknown critical chunk; a zero width
+// or height, or more than kPngMaxPixels pixels; a zlib stream that does not
+// hold exactly the bytes the header implies; a file cut short.  Sizes are
+// checked in 64 bits before anything is allocated.
+
+constexpr uint64_t kPngMaxPixels = uint64_t{1} << 28;
+
+enum PngReadResult : int {
+    kPngRead = 0,
+    kPngNotPng = -1,     // no PNG signature
+    kPngNotPalette = -2, // another colour type or 16 bits: `detail` names the kind
+    kPngTooLarge = -3,   // more than kPngMaxPixels pixels
+    kPngDamaged = -4,    // `detail` names the fault
+    kPngReadNoMemory = -5,
+};
+
+// Reads the PNG file of `size` bytes at `file` into `image`, in the decoded
+// layout: the indices top row first (indices past the file's palette kept,
+// with palette entries 0 there), the palette as red, green, blue, 0, width and
+// height.  `detail` receives a text for the refusals that have one.
+int png_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail);

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+#include <spng.h>
+
+#include "png/png.h"
+#include "test_util.h"
+
+using Chunks = std::vector<std::pair<std::string, std::string>>; // type, data
+
+std::string be32(uint32_t v) {
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+// A PNG file of `chunks`, each with its CRC-32.
+std::string png_file(const Chunks& chunks) {
+    std::string file = "\x89PNG\r\n\x1a\n";
+    for (const auto& [type, data] : chunks) {
+        uint32_t crc = ~0u;
+        for (unsigned char byte : type + data) {
+            crc ^= byte;
+            for (int bit = 0; bit < 8; bit++)
+                crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1)));
+        }
+        file += be32(uint32_t(data.size())) + type + data + be32(~crc);
+    }
+    return file;
+}
+
+// The chunks of a well-formed PNG file.
+Chunks chunks_of(const std::string& file) {
+    Chunks chunks;
+    for (size_t at = 8; at < file.size(); at += 12 + chunks.back().second.size()) {
+        const uint32_t size = uint32_t(uint8_t(file[at])) << 24 | uint8_t(file[at + 1]) << 16 |
+                              uint8_t(file[at + 2]) << 8 | uint8_t(file[at + 3]);
+        chunks.emplace_back(file.substr(at + 4, 4), file.substr(at + 8, size));
+    }
+    return chunks;
+}
+
+// A picture written by libspng's encoder: `rows` as PNG packs them, a palette of `entries`
+// entries (r = i, g = 2i, b = 3i) for colour type 3.
+std::string spng_file(uint8_t type, uint8_t depth, uint8_t interlace, uint32_t width,
+                      uint32_t height, const Bytes& rows, uint32_t entries = 0) {
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{width, height, depth, type, 0, 0, interlace};
+    spng_set_ihdr(ctx, &ihdr);
+    spng_plte plte{entries, {}};
+    for (uint32_t i = 0; i < entries; i++)
+        plte.entries[i] = {uint8_t(i), uint8_t(2 * i), uint8_t(3 * i), 0};
+    if (entries) spng_set_plte(ctx, &plte);
+    EXPECT_EQ(spng_encode_image(ctx, rows.data(), rows.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE),
+              0);
+    size_t size = 0;
+    int error = 0;
+    char* png = static_cast<char*>(spng_get_png_buffer(ctx, &size, &error));
+    std::string file(png, size);
+    std::free(png);
+    spng_ctx_free(ctx);
+    return file;
+}
+
+int read(const std::string& file, Bytes* image, const char** detail) {
+    return png_read(reinterpret_cast<const uint8_t*>(file.data()), file.size(), image, detail);
+}
+
+// The PNG written for a decoded image holds its pixels and palette (the unused fourth byte as
+// 0), as libspng reads it: small, odd-sized, flat and incompressible pictures.
+TEST(Png, WritesWhatLibspngReads) {
+    std::mt19937 rng(3);
+    for (auto [width, height, alphabet] :
+         {std::tuple{1, 1, 256u}, {5, 3, 256u}, {333, 11, 4u}, {700, 300, 256u}, {2000, 9, 1u}}) {
+        Bytes image = random_bytes(rng, size_t(width) * size_t(height), alphabet), got;
+        const Bytes palette = random_bytes(rng, 1024);
+        image.insert(image.end(), palette.begin(), palette.end());
+        const std::string size = le32(uint32_t(width)) + le32(uint32_t(height));
+        image.insert(image.end(), size.begin(), size.end());
+        std::FILE* file = std::tmpfile();
+        ASSERT_EQ(write_png(file, image.data(), int64_t(image.size())), kPngOk);
+        std::string png(size_t(std::ftell(file)), '\0');
+        std::rewind(file);
+        EXPECT_EQ(std::fread(png.data(), 1, png.size(), file), png.size());
+        std::fclose(file);
+        for (size_t unused = image.size() - 1029; unused < image.size() - 8; unused += 4)
+            image[unused] = 0;
+        const char* detail = nullptr;
+        EXPECT_EQ(read(png, &got, &detail), kPngRead) << (detail ? detail : "");
+        EXPECT_EQ(got, image) << width << "x" << height;
+        const Chunks chunks = chunks_of(png); // IHDR, PLTE, IDAT..., IEND
+        EXPECT_EQ(chunks[0].second,
+                  be32(uint32_t(width)) + be32(uint32_t(height)) + std::string("\10\3\0\0\0", 5));
+        EXPECT_EQ(chunks[1].first + chunks.back().first, "PLTEIEND");
+        EXPECT_EQ(png, png_file(chunks)); // every CRC as computed here
+    }
+    // A layout that does not fit, and images without pixels: nothing is written.
+    for (auto [width, height, length, result] : {std::tuple{4, 2, 1039, kPngBroken},
+                                                 {0, 5, 1032, kPngNoPixels},
+                                                 {5, 0, 1032, kPngNoPixels},
+                                                 {-3, -2, 1032, kPngNoPixels},
+                                                 {9, 9, 1031, kPngBroken}}) {
+        Bytes image(size_t(length) - 8, 7);
+        const std::string size = le32(uint32_t(width)) + le32(uint32_t(height));
+        image.insert(image.end(), size.begin(), size.end());
+        std::FILE* file = std::tmpfile();
+        EXPECT_EQ(write_png(file, image.data(), length), result) << width << "x" << height;
+        EXPECT_EQ(std::ftell(file), 0);
+        std::fclose(file);
+    }
+}
+
+// Palette and grey pictures at every accepted depth, interlaced or not, read back as indices
+// and palettes; every refusal, on files made from a good one.
+TEST(PngRead, ReadsAndRefuses) {
+    std::mt19937 rng(4);
+    const uint32_t width = 13, height = 7;
+    Bytes image;
+    const char* detail = nullptr;
+    for (uint8_t type : {0, 3})
+        for (uint8_t depth : {1, 2, 4, 8})
+            for (uint8_t interlace : {0, 1}) {
+                const size_t row = (width * depth + 7) / 8, levels = size_t(1) << depth;
+                Bytes rows = random_bytes(rng, row * height), palette(1024, 0);
+                for (size_t y = 0; y < height; y++) // the bits past the last pixel are 0
+                    rows[y * row + row - 1] &= uint8_t(0xFF00 >> (width * depth - 8 * row + 8));
+                for (size_t i = 0; i < levels; i++)
+                    for (size_t c = 0; c < 3; c++)
+                        palette[4 * i + c] =
+                            uint8_t(type ? i * (c + 1) * (i < 200) : i * 255 / (levels - 1));
+                Bytes pixels;
+                for (size_t y = 0; y < height; y++)
+                    for (size_t x = 0; x < width; x++)
+                        pixels.push_back(
+                            uint8_t(rows[y * row + x * depth / 8] >> (8 - depth - x * depth % 8) &
+                                    (levels - 1)));
+                Bytes expected = pixels;
+                expected.insert(expected.end(), palette.begin(), palette.end());
+                const std::string size = le32(width) + le32(height);
+                expected.insert(expected.end(), size.begin(), size.end());
+                const std::string png =
+                    spng_file(type, depth, interlace, width, height, rows,
+                              type ? uint32_t(std::min<size_t>(levels, 200)) : 0);
+                EXPECT_EQ(read(png, &image, &detail), kPngRead);
+                EXPECT_EQ(image, expected)
+                    << int(type) << "/" << int(depth) << "/" << int(interlace);
+            }
+
+    const Chunks good = chunks_of(spng_file(3, 8, 0, 8, 8, Bytes(64, 5), 9)),
+                 taller = chunks_of(spng_file(3, 8, 0, 8, 9, Bytes(72, 5), 9));
+    auto with = [&](Chunks chunks, const std::string& type, const std::string& data) {
+        for (auto& chunk : chunks)
+            if (chunk.first == type) chunk.second = data;
+        return chunks;
+    };
+    auto without = [&](const std::string& type) {
+        Chunks chunks = good;
+        std::erase_if(chunks, [&](const auto& chunk) { return chunk.first == type; });
+        return png_file(chunks);
+    };
+    const std::string ihdr = good[0].second, file = png_file(good);
+    Chunks unknown = good;
+    unknown.insert(unknown.begin() + 1, {"QBXY", "?"});
+    const std::pair<std::string, int> cases[] = {
+        {"BM" + file, kPngNotPng},
+        {spng_file(2, 8, 0, 1, 1, {0, 0, 0}), kPngNotPalette},
+        {spng_file(4, 8, 0, 1, 1, {0, 0}), kPngNotPalette},
+        {spng_file(6, 8, 0, 1, 1, {0, 0, 0, 0}), kPngNotPalette},
+        {spng_file(0, 16, 0, 1, 1, {0, 0}), kPngNotPalette},
+        {std::string(file).replace(file.size() - 1, 1, "!"), kPngDamaged}, // bad CRC
+        {without("IHDR"), kPngDamaged},
+        {without("PLTE"), kPngDamaged},
+        {without("IDAT"), kPngDamaged},
+        {without("IEND"), kPngDamaged},
+        {file.substr(0, file.size() - 20), kPngDamaged}, // cut in the stream
+        {png_file(unknown), kPngDamaged},
+        {png_file(with(good, "IHDR", std::string(ihdr).replace(0, 4, be32(0)))), kPngDamaged},
+        {png_file(
+             with(good, "IHDR", std::string(ihdr).replace(0, 8, be32(1 << 15) + be32(1 << 15)))),
+         kPngTooLarge},
+        {png_file(with(taller, "IHDR", ihdr)), kPngDamaged}, // one row too many in the stream
+        {png_file(with(good, "IHDR", std::string(ihdr).replace(4, 4, be32(9)))), kPngDamaged}};
+    for (const auto& [damaged, result] : cases) {
+        EXPECT_EQ(read(damaged, &image, &detail), result)
+            << damaged.size() << ": " << (detail ? detail : "");
+        EXPECT_EQ(detail != nullptr, result == kPngNotPalette || result == kPngDamaged);
+    }
+}
