@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "lzss/lzss.h"
+#include "png/png.h"
 #include "sample_images.h"
 #include "test_util.h"
 
@@ -13,9 +14,10 @@ using Files = std::vector<std::string>; // name, contents, name, contents, ...
 
 const std::string kUsage =
     "usage: quorbin [option] [kzp-file]\n[option]\n    -l list-file     : list file\n"
-    "    -c arc-dir       : Archive file Directory\n    -C work-dir      : Work Directory\n";
-const std::string kPackUsage =
-    "usage: quorbin-pack [option] [bmp-file]\n[option]\n    -C work-dir      : Work Directory\n";
+    "    -c arc-dir       : Archive file Directory\n    -C work-dir      : Work Directory\n"
+    "    -f format        : Output Format, bmp or png\n";
+const std::string kPackUsage = "usage: quorbin-pack [option] [bmp-or-png-file]\n[option]\n    -C "
+                               "work-dir      : Work Directory\n";
 const std::string kOptionError = "option error.\n", kSame = "' is the input file.\n",
                   kClosed = "(closed)", kSep = kWindows ? "\\" : "/";
 // Files other than plain ones: directories end in '/'; a FIFO or symbolic link, made by a shell
@@ -53,16 +55,17 @@ std::vector<Row> rows() {
         return job(in, out) + "\1OK\n\2";
     };
     auto str = [](const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); };
-    // A picture's KZP stream, its BMP file, and the stream packed back (the palette's unused
-    // bytes do not reach the BMP file).
+    // A picture's KZP stream, its BMP and PNG files, and the stream packed back (the palette's
+    // unused bytes do not reach them).
     struct Image {
-        std::string kzp, bmp, packed;
+        std::string kzp, bmp, png, packed;
     };
     auto image = [&](Bytes decoded) {
         const std::string kzp = str(lzss_encode(decoded)), bmp = expected_bmp(decoded);
         for (size_t unused = decoded.size() - 1029; unused < decoded.size() - 8; unused += 4)
             decoded[unused] = 0;
-        return Image{kzp, bmp, str(lzss_encode(decoded))};
+        int result;
+        return Image{kzp, bmp, written(write_png, decoded, result), str(lzss_encode(decoded))};
     };
     const Image a = image(make_sample_image(kSamplePhoto, 5, 3)),
                 b = image(make_sample_image(kSampleNoise, 64, 10)),
@@ -186,6 +189,24 @@ std::vector<Row> rows() {
             job("out\\SELF.BMP", "out\\SELF.bmp") + "output file 'out\\SELF.bmp" + kSame, {}),
         row("a name beyond ASCII", {"été 日.kzp"}, {"été 日.kzp", a.kzp},
             ok("été 日.kzp", "été 日.bmp"), {"été 日.bmp", a.bmp}),
+        row("unknown format", {"-f", "gif", "a.kzp"}, {"a.kzp", a.kzp},
+            "Unknown format 'gif'.\n" + kOptionError, {}, 1),
+        row("png: every job; no pixels; a failure keeps the old file",
+            {"-f", "Png", "-C", "out/", "-l", "lst", "a.kzp", "empty.kzp", "broken.kzp"},
+            {"a.kzp", a.kzp, "empty.kzp", "", "broken.kzp", str(lzss_encode(Bytes(1031, 7))),
+             "out/broken.png", "old", "c.dat", c.kzp, "lst", "c.dat 0 99999 c.kzp"},
+            ok("c.dat|c.kzp", "out/c.png") + ok("a.kzp", "out/a.png") +
+                job("empty.kzp", "out/empty.png") + "image for 'out/empty.png' has no pixels.\n" +
+                job("broken.kzp", "out/broken.png") + "broken image data for 'out/broken.png'.\n",
+            {"out/c.png", c.png, "out/a.png", a.png}),
+        row("png: never overwrites its input", {"-f", "png", "x.png", "y.png.part"},
+            {"x.png", a.kzp, "y.png.part", a.kzp},
+            job("x.png", "x.png") + "output file 'x.png" + kSame + job("y.png.part", "y.png") +
+                "output file 'y.png.part" + kSame,
+            {}),
+        row("posix: png: a failed write", {"-f", "png", "full.kzp"},
+            {"full.kzp", a.kzp, "full.png.part", kSymlink + "/dev/full"},
+            job("full.kzp", "full.png") + "can't write file 'full.png'.\n", {}),
         row("pack: no file", {"-C", "out"}, {}, kPackUsage, {}, 1),
         row("pack: only -C", {"-l", "x", "a.bmp"}, {}, "Unknown option 'l'.\n" + kOptionError, {},
             1),
@@ -210,9 +231,9 @@ std::vector<Row> rows() {
              "out/in.kzp", kHardLink + "in.bmp"},
             ok("a.bmp", "out/a.kzp") +
                 refused("deep", "is a 24-bit BMP file; only 8-bit palette images can be packed.") +
-                refused("no", "is not a BMP file.") + "can't open file 'missing.bmp'.\n" +
-                job("in.bmp", "out/in.kzp") + "output file 'out/in.kzp" + kSame +
-                refused("cut", "is truncated.") +
+                refused("no", "is neither a BMP nor a PNG file.") +
+                "can't open file 'missing.bmp'.\n" + job("in.bmp", "out/in.kzp") +
+                "output file 'out/in.kzp" + kSame + refused("cut", "is truncated.") +
                 refused("rle", "is compressed (RLE or bit fields); only uncompressed files can be "
                                "packed.") +
                 refused("many", "has a colour table of more than 256 entries.") +
@@ -220,6 +241,18 @@ std::vector<Row> rows() {
                         "has dimensions or offsets that overflow or don't fit in the file.") +
                 ok("w.b.bmp", "out/w.kzp"),
             {"out/a.kzp", a.packed, "out/w.kzp", b.packed}, 2),
+        row("pack: PNG files", {"shot.bmp", "rgb.png", "crc.png", "cut.png"},
+            {"shot.bmp", a.png, "rgb.png",
+             png_file({{"IHDR", be32(1) + be32(1) + std::string("\10\2\0\0\0", 5)}}), "crc.png",
+             std::string(a.png).replace(45, 1, "?"), "cut.png",
+             a.png.substr(0, a.png.size() - 12)},
+            ok("shot.bmp", "shot.kzp") + job("rgb.png", "rgb.kzp") +
+                "'rgb.png' is a true-colour PNG file; only palette or grey images of up to 8 bits "
+                "can be packed: save it as an indexed picture (256 colours or fewer) first.\n" +
+                job("crc.png", "crc.kzp") + "'crc.png' is a damaged PNG file: invalid chunk checksum.\n" +
+                job("cut.png", "cut.kzp") +
+                "'cut.png' is a damaged PNG file: it ends before its IEND chunk.\n",
+            {"shot.kzp", a.packed}, 2),
         row("posix: pack: a failed write leaves no output; a part file is no output",
             {"full.bmp", "p.kzp.part"},
             {"full.bmp", a.bmp, "full.kzp.part", kSymlink + "/dev/full", "p.kzp.part", a.bmp},

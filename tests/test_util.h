@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -48,6 +49,48 @@ struct TempDir {
 
 inline std::string le32(uint32_t v) {
     return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+inline std::string be32(uint32_t v) {
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+// A decoded image: `bytes` random bytes from `alphabet` (the pixels, and any before them), a
+// random palette, width and height.
+inline Bytes decoded(std::mt19937& rng, int32_t width, int32_t height, size_t bytes,
+                     unsigned alphabet = 256) {
+    Bytes image = random_bytes(rng, bytes, alphabet), palette = random_bytes(rng, 1024);
+    const std::string size = le32(uint32_t(width)) + le32(uint32_t(height));
+    image.insert(image.end(), palette.begin(), palette.end());
+    image.insert(image.end(), size.begin(), size.end());
+    return image;
+}
+
+// The file that `write` (write_bmp or write_png) makes of the decoded `image`, and its result.
+inline std::string written(int (*write)(std::FILE*, const uint8_t*, int64_t), const Bytes& image,
+                           int& result) {
+    std::FILE* file = std::tmpfile();
+    result = write(file, image.data(), int64_t(image.size()));
+    std::string bytes(size_t(std::ftell(file)), '\0');
+    std::rewind(file);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    std::fclose(file);
+    return bytes;
+}
+
+// A PNG file of `chunks` (type, data), each with its CRC-32.
+using Chunks = std::vector<std::pair<std::string, std::string>>;
+inline std::string png_file(const Chunks& chunks) {
+    std::string file = "\x89PNG\r\n\x1a\n";
+    for (const auto& [type, data] : chunks) {
+        uint32_t crc = ~0u;
+        for (unsigned char byte : type + data) {
+            crc ^= byte;
+            for (int bit = 0; bit < 8; bit++)
+                crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1)));
+        }
+        file += be32(uint32_t(data.size())) + type + data + be32(~crc);
+    }
+    return file;
 }
 
 // How a BMP file lays out an image; the defaults are the form quorbin writes.
