@@ -199,11 +199,8 @@ std::vector<Row> rows() {
                 job("empty.kzp", "out/empty.png") + "image for 'out/empty.png' has no pixels.\n" +
                 job("broken.kzp", "out/broken.png") + "broken image data for 'out/broken.png'.\n",
             {"out/c.png", c.png, "out/a.png", a.png}),
-        row("png: never overwrites its input", {"-f", "png", "x.png", "y.png.part"},
-            {"x.png", a.kzp, "y.png.part", a.kzp},
-            job("x.png", "x.png") + "output file 'x.png" + kSame + job("y.png.part", "y.png") +
-                "output file 'y.png.part" + kSame,
-            {}),
+        row("png: never overwrites its input", {"-f", "png", "x.png"}, {"x.png", a.kzp},
+            job("x.png", "x.png") + "output file 'x.png" + kSame, {}),
         row("posix: png: a failed write", {"-f", "png", "full.kzp"},
             {"full.kzp", a.kzp, "full.png.part", kSymlink + "/dev/full"},
             job("full.kzp", "full.png") + "can't write file 'full.png'.\n", {}),
@@ -244,12 +241,12 @@ std::vector<Row> rows() {
         row("pack: PNG files", {"shot.bmp", "rgb.png", "crc.png", "cut.png"},
             {"shot.bmp", a.png, "rgb.png",
              png_file({{"IHDR", be32(1) + be32(1) + std::string("\10\2\0\0\0", 5)}}), "crc.png",
-             std::string(a.png).replace(45, 1, "?"), "cut.png",
-             a.png.substr(0, a.png.size() - 12)},
+             std::string(a.png).replace(45, 1, "?"), "cut.png", a.png.substr(0, a.png.size() - 12)},
             ok("shot.bmp", "shot.kzp") + job("rgb.png", "rgb.kzp") +
                 "'rgb.png' is a true-colour PNG file; only palette or grey images of up to 8 bits "
                 "can be packed: save it as an indexed picture (256 colours or fewer) first.\n" +
-                job("crc.png", "crc.kzp") + "'crc.png' is a damaged PNG file: invalid chunk checksum.\n" +
+                job("crc.png", "crc.kzp") +
+                "'crc.png' is a damaged PNG file: invalid chunk checksum.\n" +
                 job("cut.png", "cut.kzp") +
                 "'cut.png' is a damaged PNG file: it ends before its IEND chunk.\n",
             {"shot.kzp", a.packed}, 2),
