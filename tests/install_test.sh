@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # install_test.sh BUILD_DIR SOURCE_DIR: the installed programs convert the
-# installed examples and pack one back; the manual pages render without
+# installed examples, and one comes back the same through PNG; the manual pages render without
 # warnings and their DIAGNOSTICS name every message of cli/messages.h.
 set -euo pipefail
 build=$1 source=$2 scratch=$(mktemp -d)
@@ -10,9 +10,10 @@ cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 bin=$scratch/prefix/bin man=$scratch/prefix/share/man/man1
 cd "$scratch/prefix/share/doc/quorbin/examples"
 "$bin/quorbin" -C "$scratch/" -l pack.lst tiles.kzp >"$scratch/stdout" 2>/dev/null
-(cd "$scratch" && "$bin/quorbin-pack" tiles.bmp && mkdir again && "$bin/quorbin" -C again/ tiles.kzp) >>"$scratch/stdout" 2>/dev/null
-[ "$(grep -c ' \.\.\. OK$' "$scratch/stdout")" = 6 ] || fail "installed examples: $(cat "$scratch/stdout")"
-cmp "$scratch/tiles.bmp" "$scratch/again/tiles.bmp" || fail "tiles.bmp does not come back from quorbin-pack"
+"$bin/quorbin" -f png -C "$scratch/" tiles.kzp >>"$scratch/stdout" 2>/dev/null
+(cd "$scratch" && "$bin/quorbin-pack" tiles.png && mkdir again && "$bin/quorbin" -C again/ tiles.kzp) >>"$scratch/stdout" 2>/dev/null
+[ "$(grep -c ' \.\.\. OK$' "$scratch/stdout")" = 7 ] || fail "installed examples: $(cat "$scratch/stdout")"
+cmp "$scratch/tiles.bmp" "$scratch/again/tiles.bmp" || fail "tiles.bmp does not come back through PNG"
 diagnostics=
 for page in "$man/quorbin.1" "$man/quorbin-pack.1"; do
     [ -z "$(groff -man -ww -z "$page" 2>&1)" ] || fail "groff warns on $page"
