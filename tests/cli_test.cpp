@@ -45,15 +45,4 @@ TEST(ListFile, Lines) {
                    std::to_string(line.stored_size);
         EXPECT_EQ(got + (result == kLineSkipped ? "" : " " + line.entry_name), expected) << text;
     }
-    // Read in pieces: a CR before a line feed goes, a lone one stays.
-    const std::string text = "a\r\nb\rc\r\n\n" + std::string(1022, 'x') + "\r\nz";
-    std::FILE* file = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::rewind(file);
-    std::vector<std::string> pieces;
-    for (std::string piece; read_line_piece(file, piece);)
-        pieces.push_back(piece);
-    std::fclose(file);
-    EXPECT_EQ(pieces, (std::vector<std::string>{"a\n", "b\rc\n", "\n",
-                                                std::string(1022, 'x') + "\n", "z"}));
 }

@@ -57,10 +57,6 @@ TEST(Png, WritesWhatLibspngReads) {
         const char* detail = nullptr;
         EXPECT_EQ(read(png, &got, &detail), kPngRead) << (detail ? detail : "");
         EXPECT_EQ(got, image) << width << "x" << height;
-        const Chunks chunks = chunks_of(png); // IHDR, PLTE, IDAT..., IEND
-        EXPECT_EQ(chunks[0].second,
-                  be32(uint32_t(width)) + be32(uint32_t(height)) + std::string("\10\3\0\0\0", 5));
-        EXPECT_EQ(chunks[1].first + chunks.back().first, "PLTEIEND");
     }
     // A layout that does not fit, and images without pixels: nothing is written.
     for (auto [width, height, length, result] : {std::tuple{4, 2, 1039, kPngBroken},
