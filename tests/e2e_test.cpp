@@ -60,12 +60,11 @@ std::vector<Row> rows() {
     struct Image {
         std::string kzp, bmp, png, packed;
     };
-    auto image = [&](Bytes decoded) {
-        const std::string kzp = str(lzss_encode(decoded)), bmp = expected_bmp(decoded);
-        for (size_t unused = decoded.size() - 1029; unused < decoded.size() - 8; unused += 4)
-            decoded[unused] = 0;
+    auto image = [&](const Bytes& decoded) {
+        const Bytes plain = without_unused(decoded);
         int result;
-        return Image{kzp, bmp, written(write_png, decoded, result), str(lzss_encode(decoded))};
+        return Image{str(lzss_encode(decoded)), expected_bmp(decoded),
+                     written(write_png, plain, result), str(lzss_encode(plain))};
     };
     const Image a = image(make_sample_image(kSamplePhoto, 5, 3)),
                 b = image(make_sample_image(kSampleNoise, 64, 10)),

@@ -52,11 +52,9 @@ TEST(Png, WritesWhatLibspngReads) {
         int result = -1;
         const std::string png = written(write_png, image, result);
         ASSERT_EQ(result, kPngOk);
-        for (size_t unused = image.size() - 1029; unused < image.size() - 8; unused += 4)
-            image[unused] = 0;
         const char* detail = nullptr;
         EXPECT_EQ(read(png, &got, &detail), kPngRead) << (detail ? detail : "");
-        EXPECT_EQ(got, image) << width << "x" << height;
+        EXPECT_EQ(got, without_unused(image)) << width << "x" << height;
     }
     // A layout that does not fit, and images without pixels: nothing is written.
     for (auto [width, height, length, result] : {std::tuple{4, 2, 1039, kPngBroken},

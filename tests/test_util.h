@@ -65,6 +65,13 @@ inline Bytes decoded(std::mt19937& rng, int32_t width, int32_t height, size_t by
     return image;
 }
 
+// The decoded `image` with its palette's unused fourth bytes 0, as a BMP or PNG file gives it back.
+inline Bytes without_unused(Bytes image) {
+    for (size_t unused = image.size() - 1029; unused < image.size() - 8; unused += 4)
+        image[unused] = 0;
+    return image;
+}
+
 // The file that `write` (write_bmp or write_png) makes of the decoded `image`, and its result.
 inline std::string written(int (*write)(std::FILE*, const uint8_t*, int64_t), const Bytes& image,
                            int& result) {
