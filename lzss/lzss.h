@@ -98,13 +98,15 @@ int64_t decode_stored_buffer(const uint8_t* input, int64_t size, uint8_t* buffer
 // reach into the initial all-zero window and overlap the bytes they produce.
 
 struct LzssEncodeOptions {
-    // Candidates the match finder tries per position, nearest first; 0 tries
-    // every one in the window.  A search stops at an 18-byte match, so on
-    // pictures trying all is cheap; at worst it is 4096 tries per byte.
+    // Nodes the match finder visits per position; 0 visits all it must to
+    // find the longest match, which takes about log(4096) steps on any data.
     int candidates = 0;
     // Take the longest match at each position instead of the optimal parse
     // (the classic method, for comparison).
     bool greedy = false;
+    // Threads that search for matches, each in a piece of at least 64 KiB;
+    // 0: one per processor.  The stream is the same for any number.
+    int threads = 0;
 };
 
 // Compresses `size` bytes into a stored stream.

@@ -1,6 +1,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
+#include <thread>
+#include <utility>
 
 #include "lzss.h"
 
@@ -11,9 +14,14 @@ constexpr size_t kMinMatch = kLzssMinMatch;
 constexpr size_t kMaxMatch = kLzssMaxMatch;
 constexpr int kHashBits = 15;
 constexpr uint32_t kLiteralBits = 9, kReferenceBits = 17;
+constexpr size_t kPieceMin = size_t{1} << 16; // bytes of data per thread at least
 
-uint32_t hash3(const uint8_t* p) {
-    return ((p[0] << 16 | p[1] << 8 | p[2]) * 2654435761u) >> (32 - kHashBits);
+// A hash of the first `bytes` (3 to 8) bytes at `p`, which may be read 8 bytes on.
+uint32_t hash_prefix(const uint8_t* p, size_t bytes) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    v &= ~uint64_t{0} >> (64 - 8 * bytes); // little-endian: the first bytes are the low ones
+    return static_cast<uint32_t>((v * 0x9E3779B97F4A7C15u) >> (64 - kHashBits));
 }
 
 // How many of the first `limit` bytes at `a` and `b` agree, compared eight at
@@ -28,39 +36,131 @@ size_t match_length(const uint8_t* a, const uint8_t* b, size_t limit) {
     return limit;
 }
 
-// Hash chains over `hist`: the data behind 4096 zero bytes, which stand for
-// the decoder's initial window, so that matches into it are ordinary matches.
-// Only the last 4096 positions can be reached, so the links live in a ring.
-struct MatchFinder {
-    const std::vector<uint8_t>& hist; // 24 bytes of padding after `end`
-    const size_t end;
-    std::vector<int32_t> head = std::vector<int32_t>(size_t{1} << kHashBits, -1);
-    std::vector<int32_t> prev = std::vector<int32_t>(kWindow, -1);
+// The prefix length that picks a position's tree: as long as the data's
+// alphabet (the byte values that make up more than 1/4096 of it: a palette
+// does not count) keeps the prefixes in use to about a thousand, at most 8.
+// Few colours give many equal short prefixes and so deep trees; keyed by
+// longer prefixes the trees stay small.
+size_t tree_prefix(const uint8_t* data, size_t size) {
+    size_t counts[256] = {};
+    for (size_t i = 0; i < size; i++)
+        counts[data[i]]++;
+    uint64_t alphabet = 0;
+    for (size_t count : counts)
+        alphabet += count > size / 4096;
+    size_t prefix = kMinMatch;
+    for (uint64_t kinds = alphabet * alphabet * alphabet * alphabet; // alphabet^(prefix + 1)
+         prefix < 8 && kinds <= 1024; kinds *= alphabet)
+        prefix++;
+    return prefix;
+}
 
-    void insert(size_t pos) {
-        if (pos + kMinMatch > end) return;
-        int32_t& first = head[hash3(&hist[pos])];
-        prev[pos % kWindow] = first;
-        first = static_cast<int32_t>(pos);
+// Binary trees over `hist`: the data behind 4096 zero bytes, which stand for
+// the decoder's initial window, so that matches into it are ordinary matches.
+//
+// Each tree holds the positions whose first `prefix` bytes share a hash,
+// ordered by the 18 bytes from there on (strings equal in all 18 keep only
+// the nearest: a match with the farther one is never longer).  A position
+// enters as the root: the walk from the old root down to where it belongs
+// splits the tree into the parts below and above it, which become its
+// children.  So every node is nearer than the nodes under it, and the first
+// node out of the window's reach ends the walk with everything under it.  The
+// longest match is with the string just below or just above the new one, and
+// the walk meets both: it is exact in about log(window) steps on any data.
+//
+// That finds every match of `prefix` bytes or more.  For shorter ones each
+// length n from 3 to `prefix` - 1 has hash chains of the positions by their
+// first n bytes; when the tree finds no match of `prefix` bytes, the chains
+// from the longest n down find the nearest position that shares n bytes.
+//
+// Children and chain links live in rings of twice the window, so that a
+// position still in reach never shares its slot with the one being entered.
+struct MatchFinder {
+    const uint8_t* hist; // 24 bytes of padding after `end`
+    const size_t end;
+    const size_t prefix;
+    std::vector<int32_t> root = std::vector<int32_t>(size_t{1} << kHashBits, -1);
+    std::vector<int32_t> children = std::vector<int32_t>(4 * kWindow, -1);
+    std::vector<int32_t> heads = std::vector<int32_t>((prefix - kMinMatch) << kHashBits, -1);
+    std::vector<int32_t> links = std::vector<int32_t>((prefix - kMinMatch) * 2 * kWindow, -1);
+
+    int32_t* child(int64_t node, int side) {
+        return &children[2 * (static_cast<size_t>(node) & (2 * kWindow - 1)) + side];
     }
 
-    // The longest match at `pos` (0 when under three bytes) and its distance.
-    size_t find(size_t pos, int candidates, size_t* distance) const {
-        const size_t limit = std::min(kMaxMatch, end - pos);
-        if (limit < kMinMatch) return 0;
-        size_t best = kMinMatch - 1;
-        int tries = candidates > 0 ? candidates : INT32_MAX;
-        for (int32_t cand = head[hash3(&hist[pos])];
-             cand >= 0 && pos - static_cast<size_t>(cand) <= kWindow && tries-- > 0;
-             cand = prev[static_cast<size_t>(cand) % kWindow]) {
-            const uint8_t* a = &hist[static_cast<size_t>(cand)];
-            const uint8_t* b = &hist[pos];
-            if (a[best] != b[best]) continue;
-            const size_t len = match_length(a, b, limit);
+    // Enters `pos` (at least 18 bytes before `end`) and returns the longest
+    // match there (0 when under three bytes) and its distance.  `depth` > 0
+    // stops a tree's walk after that many nodes.
+    size_t enter(size_t pos, int depth, size_t* distance) {
+        const uint8_t* in = hist + pos;
+        const int64_t reach = std::max<int64_t>(0, static_cast<int64_t>(pos) - kWindow);
+        int32_t& top = root[hash_prefix(in, prefix)];
+        int64_t node = top;
+        top = static_cast<int32_t>(pos);
+        // Where the next node less than `in` goes and where the next greater
+        // one goes, and how many bytes the last nodes put there share with `in`.
+        uintptr_t below = reinterpret_cast<uintptr_t>(child(pos, 0));
+        uintptr_t above = reinterpret_cast<uintptr_t>(child(pos, 1));
+        size_t len_below = 0, len_above = 0, best = 0, len = 0, best_node = 0;
+        for (int tries = depth > 0 ? depth : INT32_MAX; node >= reach && tries-- > 0;) {
+            // `len` bytes agree already: the nodes passed on both sides share them.
+            const uint8_t* m = hist + node;
+            uint64_t x, y;
+            do {
+                std::memcpy(&x, m + len, 8);
+                std::memcpy(&y, in + len, 8);
+            } while (x == y && (len += 8) < kMaxMatch);
+            const int shift = x == y ? 0 : std::countr_zero(x ^ y) & ~7;
+            len = x == y ? kMaxMatch : std::min(kMaxMatch, len + shift / 8);
+            best_node = len > best ? static_cast<size_t>(node) : best_node;
+            best = std::max(best, len);
+            if (len == kMaxMatch) { // the same key: `pos` takes the node's place
+                *reinterpret_cast<int32_t*>(below) = *child(node, 0);
+                *reinterpret_cast<int32_t*>(above) = *child(node, 1);
+                break;
+            }
+            // Chosen by masks rather than branches: the side is a coin toss.
+            const bool less = (x >> shift & 0xFF) < (y >> shift & 0xFF);
+            const uintptr_t next = reinterpret_cast<uintptr_t>(child(node, less));
+            const uintptr_t pick = 0 - static_cast<uintptr_t>(less);
+            *reinterpret_cast<int32_t*>((below & pick) | (above & ~pick)) =
+                static_cast<int32_t>(node);
+            below = (next & pick) | (below & ~pick);
+            above = (above & pick) | (next & ~pick);
+            len_below = (len & pick) | (len_below & ~pick);
+            len_above = (len_above & pick) | (len & ~pick);
+            node = *reinterpret_cast<const int32_t*>(next);
+            len = std::min(len_below, len_above);
+        }
+        if (len < kMaxMatch)
+            *reinterpret_cast<int32_t*>(below) = *reinterpret_cast<int32_t*>(above) = -1;
+
+        // Shorter prefixes: look up the longest not yet found, then chain `pos`.
+        for (size_t n = prefix; n-- > kMinMatch;) {
+            int32_t& head = heads[((n - kMinMatch) << kHashBits) + hash_prefix(in, n)];
+            int32_t* link = &links[(n - kMinMatch) * 2 * kWindow];
+            for (int64_t cand = head; best < n && cand >= reach;
+                 cand = link[static_cast<size_t>(cand) & (2 * kWindow - 1)]) {
+                if (std::memcmp(hist + cand, in, n) == 0) {
+                    best = n; // no longer: the tree would have found it
+                    best_node = static_cast<size_t>(cand);
+                }
+            }
+            link[pos & (2 * kWindow - 1)] = head;
+            head = static_cast<int32_t>(pos);
+        }
+        *distance = pos - best_node;
+        return best >= kMinMatch ? best : 0;
+    }
+
+    // The longest match at `pos` in the last 17 bytes, trying every distance.
+    size_t find_near_end(size_t pos, size_t* distance) const {
+        size_t best = 0;
+        for (size_t d = 1; d <= kWindow; d++) {
+            const size_t len = match_length(hist + pos - d, hist + pos, end - pos);
             if (len > best) {
                 best = len;
-                *distance = pos - static_cast<size_t>(cand);
-                if (len == limit) break;
+                *distance = d;
             }
         }
         return best >= kMinMatch ? best : 0;
@@ -100,41 +200,68 @@ struct GroupWriter {
     }
 };
 
+// The longest match (0: none) and its distance at data positions [from, to),
+// with a finder of its own that first enters the 4096 positions before
+// `from`: the trees it walks from then on are those of one pass from the
+// start, so any split gives the same matches.
+void find_matches(const std::vector<uint8_t>& hist, size_t prefix, size_t from, size_t to,
+                  int depth, uint8_t* length, uint16_t* distance) {
+    MatchFinder finder{hist.data(), hist.size() - 24, prefix};
+    const size_t tree_end = finder.end - kMaxMatch; // the last position with 18 bytes
+    size_t unused = 0;
+    for (size_t pos = from; pos < std::min(from + kWindow, tree_end + 1); pos++)
+        finder.enter(pos, depth, &unused);
+    for (size_t pos = kWindow + from; pos < kWindow + to; pos++) {
+        size_t d = 0;
+        length[pos - kWindow] = static_cast<uint8_t>(
+            pos <= tree_end ? finder.enter(pos, depth, &d) : finder.find_near_end(pos, &d));
+        distance[pos - kWindow] = static_cast<uint16_t>(d);
+    }
+}
+
 } // namespace
 
 std::vector<uint8_t> lzss_encode(const uint8_t* data, size_t size, LzssEncodeOptions options) {
-    std::vector<uint8_t> hist(kWindow + size + 24, 0);
-    std::copy(data, data + size, hist.begin() + kWindow);
-    MatchFinder finder{hist, kWindow + size};
-    for (size_t pos = 0; pos < kWindow; pos++)
-        finder.insert(pos);
+    std::vector<uint8_t> hist;
+    hist.reserve(kWindow + size + 24);
+    hist.resize(kWindow);
+    hist.insert(hist.end(), data, data + size);
+    hist.resize(hist.size() + 24);
 
-    // The longest match at every position, then the cheapest way from each
-    // position to the end; `length` ends up holding the item chosen there
-    // (1: a literal).
+    // The longest match at every position, found in pieces side by side,
+    // then the cheapest way from each position to the end; `length` ends up
+    // holding the item chosen there (1: a literal).
     std::vector<uint8_t> length(size);
     std::vector<uint16_t> distance(size);
-    for (size_t i = 0; i < size; i++) {
-        size_t d = 0;
-        length[i] = static_cast<uint8_t>(finder.find(kWindow + i, options.candidates, &d));
-        distance[i] = static_cast<uint16_t>(d);
-        finder.insert(kWindow + i);
-    }
+    const size_t threads = options.threads > 0 ? static_cast<size_t>(options.threads)
+                                               : std::max(1u, std::thread::hardware_concurrency());
+    const size_t pieces = std::clamp<size_t>(size / kPieceMin, 1, threads);
+    const size_t prefix = tree_prefix(data, size);
+    std::vector<std::thread> helpers;
+    for (size_t k = 1; k < pieces; k++)
+        helpers.emplace_back(find_matches, std::cref(hist), prefix, size * k / pieces,
+                             size * (k + 1) / pieces, options.candidates, length.data(),
+                             distance.data());
+    find_matches(hist, prefix, 0, size / pieces, options.candidates, length.data(),
+                 distance.data());
+    for (std::thread& helper : helpers)
+        helper.join();
     if (options.greedy) {
         for (uint8_t& len : length)
             len = std::max<uint8_t>(len, 1);
     } else {
-        std::vector<uint32_t> cost(size + 1, 0);
+        // The cost from position i on, for the 18 positions after i (a ring).
+        uint32_t cost[32] = {};
         for (size_t i = size; i-- > 0;) {
-            uint32_t best = cost[i + 1] + kLiteralBits;
+            uint32_t best = cost[(i + 1) % 32] + kLiteralBits;
             size_t choice = 1;
             for (size_t len = kMinMatch; len <= length[i]; len++) {
-                if (cost[i + len] + kReferenceBits < best) {
-                    best = cost[i + len] + kReferenceBits;
+                if (cost[(i + len) % 32] + kReferenceBits < best) {
+                    best = cost[(i + len) % 32] + kReferenceBits;
                     choice = len;
                 }
             }
-            cost[i] = best;
+            cost[i % 32] = best;
             length[i] = static_cast<uint8_t>(choice);
         }
     }

@@ -62,6 +62,28 @@ void draw_dithered(std::vector<uint8_t>& px, int32_t w, int32_t h, Lcg& rng) {
     }
 }
 
+// Floyd-Steinberg from the photo kind's levels (0..~250) down to 0 and 1.
+void draw_mask(std::vector<uint8_t>& px, int32_t w, int32_t h, Lcg& rng) {
+    draw_photo(px, w, h, rng);
+    std::vector<int32_t> err(static_cast<size_t>(w + 2) * 2, 0);
+    for (int32_t y = 0; y < h; y++) {
+        int32_t* cur = &err[static_cast<size_t>(y % 2) * (w + 2) + 1];
+        int32_t* nxt = &err[static_cast<size_t>((y + 1) % 2) * (w + 2) + 1];
+        for (int32_t x = -1; x <= w; x++)
+            nxt[x] = 0;
+        for (int32_t x = 0; x < w; x++) {
+            uint8_t& p = px[static_cast<size_t>(y) * w + x];
+            const int32_t want = p * 16 + cur[x], level = want >= 2048 ? 4096 : 0;
+            const int32_t e = want - level;
+            cur[x + 1] += e * 7 / 16;
+            nxt[x - 1] += e * 3 / 16;
+            nxt[x] += e * 5 / 16;
+            nxt[x + 1] += e / 16;
+            p = level ? 1 : 0;
+        }
+    }
+}
+
 } // namespace
 
 std::vector<uint8_t> make_sample_image(SampleKind kind, int32_t width, int32_t height) {
@@ -80,6 +102,15 @@ std::vector<uint8_t> make_sample_image(SampleKind kind, int32_t width, int32_t h
     case kSampleNoise:
         for (uint8_t& p : pixels)
             p = static_cast<uint8_t>(rng.next());
+        break;
+    case kSampleTwo:
+    case kSampleThree:
+    case kSampleFour:
+        for (uint8_t& p : pixels)
+            p = static_cast<uint8_t>(rng.next() % (kind - kSampleTwo + 2));
+        break;
+    case kSampleMask:
+        draw_mask(pixels, width, height, rng);
         break;
     }
     uint8_t palette[1024];

@@ -1,4 +1,4 @@
-// Synthetic pictures of the four kinds that matter for decoding speed, each
+// Synthetic pictures of the kinds that matter for decoding and packing speed, each
 // returned in the decoded KZP layout (pixels, palette, width, height), and
 // the file writer the picture generators share.
 #pragma once
@@ -11,9 +11,15 @@ enum SampleKind : int {
     kSamplePhoto,    // smooth gradients with noise
     kSampleDithered, // error-diffused gradients: short, irregular matches
     kSampleNoise,    // random bytes: all literals
+    // Few colours, where a match finder meets many equal candidates:
+    kSampleTwo,   // random pixels in 2 colours
+    kSampleThree, // random pixels in 3 colours
+    kSampleFour,  // random pixels in 4 colours
+    kSampleMask,  // the photo kind error-diffused to black and white
 };
 
-constexpr const char* kSampleNames[] = {"flat", "photo", "dithered", "noise"};
+constexpr const char* kSampleNames[] = {"flat", "photo", "dithered", "noise",
+                                        "two",  "three", "four",     "mask"};
 
 std::vector<uint8_t> make_sample_image(SampleKind kind, int32_t width, int32_t height);
 
