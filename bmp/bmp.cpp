@@ -95,42 +95,167 @@ int write_bmp(std::FILE* output, const uint8_t* data, int64_t length) {
     return flush() ? kBmpOk : kBmpWriteError;
 }
 
-int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, int* bits) {
-    *bits = 0;
+namespace {
+
+// The information header's fields, whichever of its sizes the file uses.
+struct BmpInfo {
+    uint32_t header; // its size
+    int64_t width, height;
+    uint32_t bits, compression, colours;
+    size_t entry; // bytes per colour table entry
+};
+
+// Reads the information header, which the caller has checked lies in the file.
+BmpInfo read_info(const uint8_t* file) {
+    BmpInfo info{};
+    info.header = static_cast<uint32_t>(read_le32(file + 14));
+    if (info.header == 12) {
+        info.width = read_le16(file + 18);
+        info.height = read_le16(file + 20);
+        info.bits = read_le16(file + 24);
+        info.entry = 3;
+        return info;
+    }
+    info.width = read_le32(file + 18);
+    info.height = read_le32(file + 22);
+    info.bits = read_le16(file + 28);
+    if (info.header > 16) {
+        info.compression = static_cast<uint32_t>(read_le32(file + 30));
+        info.colours = static_cast<uint32_t>(read_le32(file + 46));
+    }
+    info.entry = 4;
+    return info;
+}
+
+// What a picture that is not a palette picture of 1, 4 or 8 bits is, or null.
+const char* other_kind(const BmpInfo& info) {
+    const bool os2 = info.header == 16 || info.header == 64;
+    if (info.compression == 4 && !os2) return "a BMP file holding a JPEG picture";
+    if (info.compression == 5 && !os2) return "a BMP file holding a PNG picture";
+    switch (info.bits) {
+    case 2:
+        return "a 2-bit BMP file";
+    case 16:
+        return "a 16-bit true-colour BMP file";
+    case 24:
+        return "a 24-bit true-colour BMP file";
+    case 32:
+        return "a 32-bit true-colour BMP file";
+    case 64:
+        return "a 64-bit true-colour BMP file";
+    }
+    if ((info.compression == 3 || info.compression == 6) && !os2)
+        return "a BMP file with bit fields";
+    if (info.compression > 2) return "a BMP file of a compression quorbin-pack does not know";
+    return nullptr;
+}
+
+constexpr const char* kLeaves = "a run or delta of its RLE data leaves the picture";
+
+// Decodes the RLE8 (`bits` 8) or RLE4 (`bits` 4) data at [p, end) into the
+// zeroed rows at `pixels`, top row first.  Null, or the fault.
+const char* read_rle(const uint8_t* p, const uint8_t* end, unsigned bits, size_t width,
+                     size_t height, uint8_t* pixels) {
+    size_t x = 0, y = 0; // y counts rows from the bottom
+    while (end - p >= 2) {
+        const unsigned n = p[0], c = p[1];
+        p += 2;
+        if (n > 0 || c >= 3) { // n pixels of c, or c pixels as they are
+            const size_t count = n > 0 ? n : c;
+            if (y >= height || width - x < count) return kLeaves;
+            uint8_t* row = pixels + (height - 1 - y) * width + x;
+            x += count;
+            if (n > 0) {
+                for (size_t i = 0; i < count; i++)
+                    row[i] = static_cast<uint8_t>(bits == 8 ? c : i % 2 ? c & 15 : c >> 4);
+                continue;
+            }
+            const size_t padded = ((count * bits + 7) / 8 + 1) & ~size_t{1};
+            if (static_cast<size_t>(end - p) < padded) break;
+            kzp_unpack_indices(p, bits, count, row);
+            p += padded;
+        } else if (c == 0) { // end of line
+            if (y >= height) return kLeaves;
+            x = 0;
+            y++;
+        } else if (c == 1) { // end of bitmap
+            return nullptr;
+        } else { // delta
+            if (end - p < 2) break;
+            if (p[0] > width - x || p[1] > height - y) return kLeaves;
+            x += p[0];
+            y += p[1];
+            p += 2;
+        }
+    }
+    return "its RLE data ends without an end-of-bitmap mark";
+}
+
+// The fault in the layout `info` describes for a file of `size` bytes, or null.
+const char* layout_fault(const BmpInfo& info, size_t size, size_t pixels, size_t colours) {
+    const size_t table = 14 + info.header;
+    if (colours > size_t{1} << info.bits)
+        return "its colour table has more entries than its bit depth can index";
+    if (info.width < 0 || info.height == INT32_MIN) return "its width or height is out of range";
+    if (info.compression && info.height < 0) return "its RLE rows are stored top-down";
+    if (info.compression && info.bits != (info.compression == 1 ? 8u : 4u))
+        return "its RLE compression does not match its bit depth";
+    if (pixels < table + info.entry * colours) return "its pixels start inside its headers";
+    if (table + info.entry * colours > size) return "it ends inside its colour table";
+    return pixels > size ? "it ends before its pixels start" : nullptr;
+}
+
+} // namespace
+
+int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail) {
+    *detail = nullptr;
     if (size < 2 || file[0] != 'B' || file[1] != 'M') return kBmpNotBmp;
-    if (size < 18) return kBmpTruncated;
+    *detail = "it ends inside its headers";
+    if (size < 18) return kBmpDamaged;
     const uint32_t header = static_cast<uint32_t>(read_le32(file + 14));
-    if (header != 40 && header != 52 && header != 56 && header != 108 && header != 124)
-        return kBmpNotBmp;
-    if (size < 14 + header) return kBmpTruncated;
-    const int32_t width = read_le32(file + 18), height = read_le32(file + 22);
-    *bits = static_cast<int>(read_le16(file + 28));
-    if (*bits != 8) return kBmpNot8Bit;
-    if (read_le32(file + 30) != 0) return kBmpCompressed;
-    const uint32_t used = static_cast<uint32_t>(read_le32(file + 46));
-    const size_t colours = used == 0 ? 256 : used;
-    if (colours > 256) return kBmpTooManyColours;
-    const size_t table = 14 + header, pixels = static_cast<uint32_t>(read_le32(file + 10));
-    if (width < 0 || height == INT32_MIN || pixels < table + 4 * colours) return kBmpBadLayout;
-    const size_t rows = static_cast<size_t>(height < 0 ? -static_cast<int64_t>(height) : height);
-    const size_t row_size = static_cast<size_t>(bmp_row_size(width));
-    if (table + 4 * colours > size || pixels > size ||
-        (row_size > 0 && (size - pixels) / row_size < rows))
-        return kBmpTruncated;
+    if (header != 12 && header != 16 && header != 40 && header != 52 && header != 56 &&
+        header != 64 && header != 108 && header != 124) {
+        *detail = "a BMP file with a header of a kind quorbin-pack does not know";
+        return kBmpNotPalette;
+    }
+    if (size < 14 + header) return kBmpDamaged;
+    const BmpInfo info = read_info(file);
+    if ((*detail = other_kind(info))) return kBmpNotPalette;
+    if (info.bits != 1 && info.bits != 4 && info.bits != 8) {
+        *detail = "its bit depth is none of 1, 2, 4, 8, 16, 24, 32 and 64";
+        return kBmpDamaged;
+    }
+    const size_t colours = info.colours ? info.colours : size_t{1} << info.bits;
+    const size_t pixels = static_cast<uint32_t>(read_le32(file + 10));
+    if ((*detail = layout_fault(info, size, pixels, colours))) return kBmpDamaged;
+    const size_t width = static_cast<size_t>(info.width);
+    const size_t rows = static_cast<size_t>(info.height < 0 ? -info.height : info.height);
+    if (info.compression && uint64_t{width} * rows > kBmpMaxPixels) return kBmpTooLarge;
+    const size_t row_size = (width * info.bits + 31) / 32 * 4;
+    if (!info.compression && row_size > 0 && (size - pixels) / row_size < rows) {
+        *detail = "it ends before its last row";
+        return kBmpDamaged;
+    }
+
     uint8_t palette[1024] = {};
     for (size_t i = 0; i < colours; i++) {
-        const uint8_t* bgrx = file + table + 4 * i;
-        palette[4 * i] = bgrx[2];
-        palette[4 * i + 1] = bgrx[1];
-        palette[4 * i + 2] = bgrx[0];
+        const uint8_t* bgr = file + 14 + header + info.entry * i;
+        palette[4 * i] = bgr[2];
+        palette[4 * i + 1] = bgr[1];
+        palette[4 * i + 2] = bgr[0];
     }
-    // The rows top row first: a positive height stores the bottom row first.
-    std::vector<uint8_t> top_down(rows * static_cast<size_t>(width));
-    for (size_t y = 0; width > 0 && y < rows; y++) {
-        const size_t from = height > 0 ? rows - 1 - y : y;
-        std::memcpy(top_down.data() + y * static_cast<size_t>(width),
-                    file + pixels + from * row_size, static_cast<size_t>(width));
+    std::vector<uint8_t> top_down(rows * width);
+    if (info.compression) {
+        *detail = read_rle(file + pixels, file + size, info.bits, width, rows, top_down.data());
+        if (*detail) return kBmpDamaged;
     }
-    *image = kzp_image_bytes(width, static_cast<int32_t>(rows), top_down.data(), palette);
+    // Plain rows: a positive height stores the bottom row first.
+    for (size_t y = 0; !info.compression && width > 0 && y < rows; y++) {
+        const size_t from = info.height > 0 ? rows - 1 - y : y;
+        kzp_unpack_indices(file + pixels + from * row_size, info.bits, width,
+                           top_down.data() + y * width);
+    }
+    *image = kzp_image_bytes(static_cast<int32_t>(width), static_cast<int32_t>(rows),
+                             top_down.data(), palette);
     return kBmpRead;
 }

@@ -46,24 +46,51 @@ int write_bmp(std::FILE* output, const uint8_t* data, int64_t length);
 
 // --- reading ---------------------------------------------------------------
 //
-// Accepted: uncompressed 8-bit palette BMP files with a BITMAPINFOHEADER or
-// a later version (52, 56, 108 or 124 bytes), rows bottom-up (height > 0) or
-// top-down (height < 0), padded to four bytes, a colour table of 1 to 256
-// entries (colours used 0 means 256), pixel data at the offset the file
-// header gives.
+// The palette BMP files editors write (little-endian throughout):
+//
+//   0          "BM", file size, 4 reserved bytes (all three ignored), offset of the pixels
+//   14         information header, its first field its size in bytes:
+//                12             OS/2 1.x: size, width and height (16 bits each, unsigned),
+//                               planes, bits per pixel; colour entries of 3 bytes
+//                40, 52, 56,    Windows: size, width, height (negative: rows top-down),
+//                108, 124       planes, bits per pixel, compression, image size, two
+//                               resolutions, colours used, colours important, then masks
+//                               and colour space fields (ignored)
+//                16, 64         OS/2 2.x: the 40-byte header's first fields (a 16-byte
+//                               header ends after bits per pixel: compression 0, colours 0)
+//   14+size    colour table: `colours used` entries (0: 2^bits) of blue, green, red,
+//              and an unused byte unless the header is 12 bytes
+//   offset     the pixels: 1, 4 or 8 bits each, packed from the most significant bit
+//
+// Compression 0: rows of ((width * bits + 31) / 32) * 4 bytes, the bottom row first,
+// or the top row first when the height is negative.  Compression 1 (RLE8, 8 bits) and
+// 2 (RLE4, 4 bits): the bottom row first, coded in byte pairs:
+//
+//   n, c           (n > 0) n pixels of index c; for RLE4 c's high and low nibble in turn
+//   0, 0           end of line: go to the start of the next row up
+//   0, 1           end of bitmap
+//   0, 2, dx, dy   delta: go dx pixels right and dy rows up
+//   0, n           (n >= 3) n indices follow, one per byte (RLE8) or two (RLE4), the
+//                  whole padded to an even number of bytes
+//
+// Pixels that a delta or the end of the bitmap skips are index 0.  A run or a
+// delta that leaves the picture, or data ending without the end of the bitmap,
+// is damage.
+
+// RLE pictures of more pixels than this are refused: their files do not bound them.
+constexpr uint64_t kBmpMaxPixels = uint64_t{1} << 28;
 
 enum BmpReadResult : int {
     kBmpRead = 0,
-    kBmpNotBmp = -1,         // no "BM", or a header of a kind not listed above
-    kBmpTruncated = -2,      // the file ends before its headers, table or rows do
-    kBmpNot8Bit = -3,        // another bit depth (the `bits` out-parameter tells it)
-    kBmpCompressed = -4,     // RLE or bit fields
-    kBmpTooManyColours = -5, // a colour table of more than 256 entries
-    kBmpBadLayout = -6,      // negative width, height -2^31, pixels inside the headers
+    kBmpNotBmp = -1,     // no "BM"
+    kBmpNotPalette = -2, // true colour, bit fields, JPEG or PNG inside, ...: `detail` says what
+    kBmpDamaged = -3,    // `detail` names the fault
+    kBmpTooLarge = -4,   // an RLE picture of more than kBmpMaxPixels pixels
 };
 
 // Reads the BMP file of `size` bytes at `file` into `image`, in the decoded
 // layout (see kzp_image_bytes): rows top row first, the palette as red,
 // green, blue, 0 (entries beyond the file's table 0, 0, 0, 0), width and
-// height (the number of rows, positive).  `bits` receives the bit depth.
-int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, int* bits);
+// height (the number of rows, positive).  `detail` receives a text for the
+// refusals that have one.
+int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail);

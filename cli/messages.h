@@ -30,15 +30,15 @@
     "usage: quorbin-pack [option] [bmp-or-png-file]\n"                                             \
     "[option]\n"                                                                                   \
     "    -C work-dir      : Work Directory\n"
-#define MSG_NOT_BMP "'%s' is neither a BMP nor a PNG file.\n"
-#define MSG_BMP_TRUNCATED "'%s' is truncated.\n"
-#define MSG_BMP_NOT_8BIT "'%s' is a %d-bit BMP file; only 8-bit palette images can be packed.\n"
-#define MSG_BMP_COMPRESSED                                                                         \
-    "'%s' is compressed (RLE or bit fields); only uncompressed files can be packed.\n"
-#define MSG_BMP_COLOURS "'%s' has a colour table of more than 256 entries.\n"
-#define MSG_BMP_LAYOUT "'%s' has dimensions or offsets that overflow or don't fit in the file.\n"
+#define MSG_NOT_BMP                                                                                \
+    "'%s' is neither a BMP nor a PNG file; save it as an 8-bit indexed BMP or PNG file (256 "      \
+    "colours or fewer) first.\n"
+#define MSG_BMP_NOT_PALETTE                                                                        \
+    "'%s' is %s; only 1-, 4- and 8-bit palette BMP files can be packed: save it as an 8-bit "      \
+    "indexed picture (256 colours or fewer) first.\n"
+#define MSG_BMP_DAMAGED "'%s' is a damaged BMP file: %s.\n"
 #define MSG_PNG_NOT_PALETTE                                                                        \
     "'%s' is a %s PNG file; only palette or grey images of up to 8 bits can be packed: save it "   \
     "as an indexed picture (256 colours or fewer) first.\n"
 #define MSG_PNG_DAMAGED "'%s' is a damaged PNG file: %s.\n"
-#define MSG_PNG_TOO_LARGE "'%s' has more pixels than quorbin-pack takes (268435456).\n"
+#define MSG_TOO_LARGE "'%s' has more pixels than quorbin-pack takes (268435456).\n"

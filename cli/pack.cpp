@@ -27,7 +27,7 @@ bool read_picture(const char* path, const uint8_t* file, size_t size, std::vecto
         report(MSG_PNG_NOT_PALETTE, path, detail);
         return false;
     case kPngTooLarge:
-        report(MSG_PNG_TOO_LARGE, path);
+        report(MSG_TOO_LARGE, path);
         return false;
     case kPngDamaged:
         report(MSG_PNG_DAMAGED, path, detail);
@@ -36,27 +36,20 @@ bool read_picture(const char* path, const uint8_t* file, size_t size, std::vecto
         report(MSG_NO_MEMORY, path);
         return false;
     }
-    int bits = 0;
-    switch (bmp_read(file, size, image, &bits)) {
+    switch (bmp_read(file, size, image, &detail)) {
     case kBmpRead:
         return true;
     case kBmpNotBmp:
         report(MSG_NOT_BMP, path);
         break;
-    case kBmpTruncated:
-        report(MSG_BMP_TRUNCATED, path);
+    case kBmpNotPalette:
+        report(MSG_BMP_NOT_PALETTE, path, detail);
         break;
-    case kBmpNot8Bit:
-        report(MSG_BMP_NOT_8BIT, path, bits);
-        break;
-    case kBmpCompressed:
-        report(MSG_BMP_COMPRESSED, path);
-        break;
-    case kBmpTooManyColours:
-        report(MSG_BMP_COLOURS, path);
+    case kBmpTooLarge:
+        report(MSG_TOO_LARGE, path);
         break;
     default:
-        report(MSG_BMP_LAYOUT, path);
+        report(MSG_BMP_DAMAGED, path, detail);
         break;
     }
     return false;

@@ -1,6 +1,6 @@
 #include "kzp.h"
 
-#include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -40,4 +40,16 @@ std::vector<uint8_t> kzp_image_bytes(int32_t width, int32_t height, const uint8_
     put_le32(&image[image.size() - 8], static_cast<uint32_t>(width));
     put_le32(&image[image.size() - 4], static_cast<uint32_t>(height));
     return image;
+}
+
+void kzp_unpack_indices(const uint8_t* packed, unsigned bits, size_t count, uint8_t* out) {
+    if (bits == 8) {
+        std::memcpy(out, packed, count);
+        return;
+    }
+    const unsigned mask = (1u << bits) - 1;
+    for (size_t i = 0; i < count; i++) {
+        const size_t bit = i * bits;
+        out[i] = static_cast<uint8_t>(packed[bit / 8] >> (8 - bits - bit % 8) & mask);
+    }
 }

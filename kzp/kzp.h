@@ -13,6 +13,7 @@
 // anything else would send a writer outside the decoded bytes and is refused.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -34,3 +35,7 @@ bool kzp_image_parse(const uint8_t* data, int64_t length, KzpImage* image);
 // height.  With a width or height of 0 or less there are no pixel bytes.
 std::vector<uint8_t> kzp_image_bytes(int32_t width, int32_t height, const uint8_t* pixels,
                                      const uint8_t* palette);
+
+// Spreads `count` indices of `bits` bits each (1, 2, 4 or 8), packed from the
+// most significant bit of `packed` on, into one byte each at `out`.
+void kzp_unpack_indices(const uint8_t* packed, unsigned bits, size_t count, uint8_t* out);

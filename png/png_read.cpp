@@ -127,11 +127,7 @@ int png_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, cons
     const size_t width = ihdr.width, row_size = packed_size / ihdr.height;
     std::vector<uint8_t> pixels(width * ihdr.height);
     for (size_t y = 0; y < ihdr.height; y++)
-        for (size_t x = 0; x < width; x++) {
-            const size_t bit = x * depth;
-            pixels[y * width + x] = static_cast<uint8_t>(
-                packed[y * row_size + bit / 8] >> (8 - depth - bit % 8) & (levels - 1));
-        }
+        kzp_unpack_indices(packed.get() + y * row_size, depth, width, &pixels[y * width]);
     *image = kzp_image_bytes(static_cast<int32_t>(ihdr.width), static_cast<int32_t>(ihdr.height),
                              pixels.data(), palette);
     return kPngRead;

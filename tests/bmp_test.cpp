@@ -29,45 +29,106 @@ TEST(Bmp, Writes) {
     }
 }
 
-// Every accepted form reads back as the image (unused palette bytes and entries past the table as
-// 0); damaged files are refused.
-TEST(BmpRead, ReadsAndRefuses) {
-    std::mt19937 rng(8);
-    auto read = [](const std::string& file, Bytes* image) {
-        int bits = 0;
-        return bmp_read(reinterpret_cast<const uint8_t*>(file.data()), file.size(), image, &bits);
-    };
-    for (auto [width, height] : {std::pair{1, 1}, {6, 7}, {0, 4}, {333, 11}}) {
-        Bytes image = without_unused(decoded(rng, width, height, size_t(width) * size_t(height))),
-              got;
-        for (BmpForm form : {BmpForm{}, {52, 1, true, 'x'}, {56, 2}, {108, 9, true}, {124, 256}}) {
-            Bytes expected = image;
-            std::fill(expected.end() - 1032 + 4 * (form.colours ? form.colours : 256),
-                      expected.end() - 8, 0);
-            EXPECT_EQ(read(expected_bmp(image, form), &got), kBmpRead);
-            EXPECT_EQ(got, expected) << width << "x" << height << ", header " << form.header;
-        }
+// A picture in 2^bits colours with stretches of zeros (rows of them, and the top rows), of one
+// colour and of two in turn between random pixels.
+Bytes picture(std::mt19937& rng, int32_t width, int32_t height, uint32_t bits) {
+    const size_t pixels = size_t(width) * size_t(height);
+    Bytes image = decoded(rng, width, height, pixels, 1u << bits);
+    for (size_t at = 0; at + 40 < pixels; at += rng() % 30) {
+        const uint8_t a = rng() % 3 ? 0 : image[at], b = rng() % 2 ? a : image[at + 1];
+        for (size_t n = rng() % 30, k = 0; k < n; k++)
+            image[at + k] = k % 2 ? b : a;
     }
-    const std::string good = expected_bmp(decoded(rng, 3, 2, 6));
-    auto with = [&](size_t at, const std::string& bytes) {
-        return std::string(good).replace(at, bytes.size(), bytes);
+    std::fill_n(image.begin(), std::min<size_t>(pixels, 2 * size_t(width) + 3), 0);
+    return without_unused(image);
+}
+
+int read(const std::string& file, Bytes* image, std::string* detail = nullptr) {
+    const char* text = nullptr;
+    const int result =
+        bmp_read(reinterpret_cast<const uint8_t*>(file.data()), file.size(), image, &text);
+    if (detail) *detail = text ? text : "";
+    return result;
+}
+
+// Every accepted form reads back as the picture, the palette past the table 0.
+TEST(BmpRead, ReadsEveryForm) {
+    std::mt19937 rng(8);
+    const BmpForm forms[] = {{},
+                             {52, 1, true, 'x'},
+                             {56, 2},
+                             {108, 9, true},
+                             {124, 256},
+                             {12, 0, false, 0, 1},
+                             {12, 0, false, 0, 4},
+                             {12},
+                             {16, 0, true, 0, 4},
+                             {64, 2, false, 'y', 1},
+                             {40, 2, true, 0, 1},
+                             {108, 0, false, 0, 1},
+                             {56, 0, true, 0, 4},
+                             {40, 0, false, 0, 8, 1},
+                             {124, 200, false, 0, 8, 1},
+                             {40, 16, false, 0, 4, 2},
+                             {64, 5, false, 0, 4, 2}};
+    for (auto [width, height] : {std::pair{1, 1}, {13, 9}, {0, 4}, {333, 11}})
+        for (const BmpForm& form : forms) {
+            Bytes image = picture(rng, width, height, form.bits), got;
+            const size_t entries = form.colours ? form.colours : 1u << form.bits;
+            std::fill(image.end() - 1032 + 4 * ptrdiff_t(entries), image.end() - 8, 0);
+            EXPECT_EQ(read(expected_bmp(image, form), &got), kBmpRead);
+            EXPECT_EQ(got, image) << width << "x" << height << ", header " << form.header
+                                  << ", bits " << form.bits << ", rle " << form.rle;
+        }
+}
+
+// Damaged files and pictures of other kinds are refused, saying why.
+TEST(BmpRead, Refuses) {
+    std::mt19937 rng(3);
+    const std::string good = expected_bmp(picture(rng, 3, 2, 8)),
+                      rle = expected_bmp(picture(rng, 13, 9, 8), {40, 0, false, 0, 8, 1}),
+                      rle4 = expected_bmp(picture(rng, 4, 1, 4), {40, 16, false, 0, 4, 2});
+    const std::string header = rle4.substr(0, 14 + 40 + 64); // 4x1, RLE4
+    auto with = [](std::string file, size_t at, const std::string& bytes) {
+        return file.replace(at, bytes.size(), bytes);
     };
-    const std::pair<std::string, int> cases[] = {{"", kBmpNotBmp},
-                                                 {"XM" + good.substr(2), kBmpNotBmp},
-                                                 {with(14, le32(12)), kBmpNotBmp},
-                                                 {good.substr(0, 17), kBmpTruncated},
-                                                 {good.substr(0, 50), kBmpTruncated},
-                                                 {good.substr(0, 1078), kBmpTruncated},
-                                                 {good.substr(0, good.size() - 1), kBmpTruncated},
-                                                 {with(28, "\x18"), kBmpNot8Bit},
-                                                 {with(30, "\1"), kBmpCompressed},
-                                                 {with(46, le32(257)), kBmpTooManyColours},
-                                                 {with(18, le32(-3u)), kBmpBadLayout},
-                                                 {with(22, le32(0x80000000u)), kBmpBadLayout},
-                                                 {with(10, le32(1000)), kBmpBadLayout},
-                                                 {with(22, le32(0x7FFFFFFF)), kBmpTruncated},
-                                                 {with(10, le32(0xFFFFFFF0u)), kBmpTruncated}};
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"", kBmpNotBmp, ""},
+        {"XM" + good.substr(2), kBmpNotBmp, ""},
+        {with(good, 14, le32(20)), kBmpNotPalette, "header of a kind"},
+        {with(good, 28, "\x18"), kBmpNotPalette, "24-bit true-colour"},
+        {with(good, 28, "\2"), kBmpNotPalette, "2-bit"},
+        {with(good, 30, "\3"), kBmpNotPalette, "bit fields"},
+        {with(good, 30, "\4"), kBmpNotPalette, "JPEG"},
+        {with(good, 30, "\5"), kBmpNotPalette, "PNG"},
+        {with(expected_bmp(picture(rng, 3, 2, 8), {64}), 30, "\3"), kBmpNotPalette, "compression"},
+        {good.substr(0, 17), kBmpDamaged, "inside its headers"},
+        {good.substr(0, 50), kBmpDamaged, "inside its headers"},
+        {good.substr(0, 1000), kBmpDamaged, "inside its colour table"},
+        {good.substr(0, good.size() - 1), kBmpDamaged, "before its last row"},
+        {with(good, 22, le32(0x7FFFFFFF)), kBmpDamaged, "before its last row"},
+        {with(good, 10, le32(0xFFFFFFF0u)), kBmpDamaged, "before its pixels start"},
+        {with(good, 10, le32(1000)), kBmpDamaged, "start inside its headers"},
+        {with(good, 28, "\3"), kBmpDamaged, "bit depth"},
+        {with(good, 46, le32(257)), kBmpDamaged, "more entries"},
+        {with(expected_bmp(picture(rng, 3, 2, 1), {40, 0, false, 0, 1}), 46, le32(3)), kBmpDamaged,
+         "more entries"},
+        {with(good, 18, le32(-3u)), kBmpDamaged, "out of range"},
+        {with(good, 22, le32(0x80000000u)), kBmpDamaged, "out of range"},
+        {with(rle, 22, le32(-9u)), kBmpDamaged, "top-down"},
+        {with(rle, 28, "\4"), kBmpDamaged, "does not match"},
+        {rle.substr(0, rle.size() - 2), kBmpDamaged, "without an end-of-bitmap"},
+        {header + std::string("\5\x12\0\1", 4), kBmpDamaged, "leaves"},
+        {header + std::string("\0\2\5\0\0\1", 6), kBmpDamaged, "leaves"},
+        {header + std::string("\0\2\0\2\0\1", 6), kBmpDamaged, "leaves"},
+        {header + std::string("\0\0\0\0\0\1", 6), kBmpDamaged, "leaves"},
+        {header + std::string("\0\0\1\1\0\1", 6), kBmpDamaged, "leaves"},
+        {header + std::string("\0\3\x12", 3), kBmpDamaged, "without an end-of-bitmap"},
+        {with(with(rle, 18, le32(1 << 15)), 22, le32(1 << 14)), kBmpTooLarge, ""}};
     Bytes image;
-    for (const auto& [file, result] : cases)
-        EXPECT_EQ(read(file, &image), result) << file.size();
+    std::string detail;
+    for (const auto& [file, result, words] : cases) {
+        EXPECT_EQ(read(file, &image, &detail), result) << file.size() << " " << detail;
+        EXPECT_NE(detail.find(words), std::string::npos) << file.size() << ": " << detail;
+    }
 }

@@ -79,6 +79,17 @@ std::vector<Row> rows() {
     auto refused = [&](const std::string& name, const std::string& why) {
         return job(name + ".bmp", "out/" + name + ".kzp") + "'" + name + ".bmp' " + why + "\n";
     };
+    const std::string fix = "; only 1-, 4- and 8-bit palette BMP files can be packed: save it as "
+                            "an 8-bit indexed picture (256 colours or fewer) first.";
+    // A BMP file of `form` for a picture in its colours, and the stream it packs into.
+    std::mt19937 rng(4);
+    auto bmp = [&](BmpForm form) {
+        Bytes image = without_unused(decoded(rng, 21, 7, 147, 1u << form.bits));
+        std::fill(image.end() - 1032 + (4 << form.bits), image.end() - 8, 0);
+        return std::pair{expected_bmp(image, form), str(lzss_encode(image))};
+    };
+    const auto rle8 = bmp({40, 0, false, 0, 8, 1}), rle4 = bmp({108, 0, false, 0, 4, 2}),
+               one = bmp({40, 0, true, 0, 1}), os2 = bmp({12, 0, false, 0, 4}), os2v2 = bmp({64});
     const std::string help = "\1" + kUsage + "\2", junk = "JUNK!!!",
                       at_c = "p.dat 7 " + to_string(c.kzp.size()) + " ",
                       at_d = "p.dat " + to_string(14 + c.kzp.size()) + " " +
@@ -206,30 +217,40 @@ std::vector<Row> rows() {
             {"out/t.kzp", a.packed}),
         row("pack: files",
             {"-C", "out/", "a.bmp", "deep.bmp", "no.bmp", "missing.bmp", "in.bmp", "cut.bmp",
-             "rle.bmp", "many.bmp", "wide.bmp", "w.b.bmp"},
+             "fields.bmp", "many.bmp", "wide.bmp", "huge.bmp", "w.b.bmp"},
             {"a.bmp",      a.bmp,
              "deep.bmp",   patched(28, "\x18"),
              "no.bmp",     "",
              "in.bmp",     a.bmp,
              "w.b.bmp",    b.bmp,
              "cut.bmp",    a.bmp.substr(0, a.bmp.size() - 1),
-             "rle.bmp",    patched(30, "\1"),
+             "fields.bmp", patched(30, "\3"),
              "many.bmp",   patched(46, le32(257)),
              "wide.bmp",   patched(21, "\x80"),
+             "huge.bmp",   std::string(rle8.first).replace(18, 8, le32(1 << 15) + le32(1 << 14)),
              "out/",       "",
              "out/in.kzp", kHardLink + "in.bmp"},
-            ok("a.bmp", "out/a.kzp") +
-                refused("deep", "is a 24-bit BMP file; only 8-bit palette images can be packed.") +
-                refused("no", "is neither a BMP nor a PNG file.") +
+            ok("a.bmp", "out/a.kzp") + refused("deep", "is a 24-bit true-colour BMP file" + fix) +
+                refused("no", "is neither a BMP nor a PNG file; save it as an 8-bit indexed BMP or "
+                              "PNG file (256 colours or fewer) first.") +
                 "can't open file 'missing.bmp'.\n" + job("in.bmp", "out/in.kzp") +
-                "output file 'out/in.kzp" + kSame + refused("cut", "is truncated.") +
-                refused("rle", "is compressed (RLE or bit fields); only uncompressed files can be "
-                               "packed.") +
-                refused("many", "has a colour table of more than 256 entries.") +
-                refused("wide",
-                        "has dimensions or offsets that overflow or don't fit in the file.") +
+                "output file 'out/in.kzp" + kSame +
+                refused("cut", "is a damaged BMP file: it ends before its last row.") +
+                refused("fields", "is a BMP file with bit fields" + fix) +
+                refused("many", "is a damaged BMP file: its colour table has more entries than its "
+                                "bit depth can index.") +
+                refused("wide", "is a damaged BMP file: its width or height is out of range.") +
+                refused("huge", "has more pixels than quorbin-pack takes (268435456).") +
                 ok("w.b.bmp", "out/w.kzp"),
             {"out/a.kzp", a.packed, "out/w.kzp", b.packed}, 2),
+        row("pack: RLE8, RLE4, 1 bit, OS/2 1.x and 2.x",
+            {"rle8.bmp", "rle4.bmp", "one.bmp", "os2.bmp", "os2v2.bmp"},
+            {"rle8.bmp", rle8.first, "rle4.bmp", rle4.first, "one.bmp", one.first, "os2.bmp",
+             os2.first, "os2v2.bmp", os2v2.first},
+            ok("rle8.bmp", "rle8.kzp") + ok("rle4.bmp", "rle4.kzp") + ok("one.bmp", "one.kzp") +
+                ok("os2.bmp", "os2.kzp") + ok("os2v2.bmp", "os2v2.kzp"),
+            {"rle8.kzp", rle8.second, "rle4.kzp", rle4.second, "one.kzp", one.second, "os2.kzp",
+             os2.second, "os2v2.kzp", os2v2.second}),
         row("pack: PNG files", {"shot.bmp", "rgb.png", "crc.png", "cut.png"},
             {"shot.bmp", a.png, "rgb.png",
              png_file({{"IHDR", be32(1) + be32(1) + std::string("\10\2\0\0\0", 5)}}), "crc.png",

@@ -1,6 +1,7 @@
 // Helpers shared by the tests, and a plain model of BMP files.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -102,30 +103,90 @@ inline std::string png_file(const Chunks& chunks) {
 
 // How a BMP file lays out an image; the defaults are the form quorbin writes.
 struct BmpForm {
-    uint32_t header = 40;  // size of the information header
-    uint32_t colours = 0;  // colour table entries (0: 256)
+    uint32_t header = 40;  // size of the information header; 12: OS/2 1.x
+    uint32_t colours = 0;  // the colour count field (0: a table of 2^bits entries)
     bool top_down = false; // rows top row first, the height field negated
     char unused = 0;       // the fourth byte of every table entry
+    uint32_t bits = 8;
+    uint32_t rle = 0; // compression: 1 RLE8, 2 RLE4
 };
+
+// RLE8 or RLE4 pixel data for `rows` (bottom row first) of `width` pixels: runs of one pixel
+// (RLE4: of two in turn), pixels as they are between, a delta over four or more zeros (to the
+// next row up when the zeros reach as far), and the end of the bitmap when only zeros are left.
+inline std::string rle_pixels(const std::vector<Bytes>& rows, size_t width, uint32_t bits) {
+    std::string out;
+    auto zeros = [&](size_t y, size_t x) { // zero pixels from (x, y) on, row after row
+        size_t n = y * width + x;
+        while (n < rows.size() * width && !rows[n / width][n % width])
+            n++;
+        return n - y * width - x;
+    };
+    for (size_t y = 0, x = 0; y < rows.size();) {
+        const Bytes& row = rows[y];
+        const size_t left = zeros(y, x), skip = std::min({left, width - x, size_t{255}});
+        const size_t same_run = bits == 8 ? 1 : 2;
+        auto run = [&](size_t at) {
+            size_t n = 0;
+            while (at + n < width && n < 255 && row[at + n] == row[at + n % same_run])
+                n++;
+            return n;
+        };
+        if (left == (rows.size() - y) * width - x) return out + std::string("\0\1", 2);
+        if (x == width) {
+            out += std::string("\0\0", 2), x = 0, y++;
+        } else if (left >= width && y + 1 < rows.size()) {
+            out += std::string("\0\2\0\1", 4), y++;
+        } else if (skip >= 4) {
+            out += {0, 2, char(skip), 0}, x += skip;
+        } else if (size_t n = run(x); n >= 3 || width - x < 3) {
+            out += {char(n), char(bits == 8 ? row[x] : row[x] << 4 | row[x + (n > 1)])}, x += n;
+        } else {
+            size_t count = 0; // up to where a run of three begins
+            while (x + count < width && count < 255 && (count < 3 || run(x + count) < 3))
+                count++;
+            std::string packed(((count * bits + 7) / 8 + 1) / 2 * 2, '\0');
+            for (size_t i = 0; i < count; i++)
+                packed[i * bits / 8] |= char(row[x + i] << (8 - bits - i * bits % 8));
+            out += {0, char(count)};
+            out += packed, x += count;
+        }
+    }
+    return out + std::string("\0\1", 2);
+}
 
 // The BMP file for the decoded image `d`, spelled out field by field.
 inline std::string expected_bmp(const Bytes& d, BmpForm form = {}) {
     int32_t width, height; // little-endian hosts only
     std::memcpy(&width, &d[d.size() - 8], 4);
     std::memcpy(&height, &d[d.size() - 4], 4);
-    const size_t row = (uint32_t(width) + 3) / 4 * 4, rows = height > 0 && row ? size_t(height) : 0;
-    const size_t entries = form.colours ? form.colours : 256,
-                 start = 14 + form.header + 4 * entries;
-    std::string bmp = "BM" + le32(uint32_t(start + row * rows)) + le32(0) + le32(uint32_t(start)) +
-                      le32(form.header) + le32(uint32_t(width)) +
-                      le32(uint32_t(form.top_down ? -height : height)) + std::string("\1\0\10", 3) +
-                      std::string(form.header - 15, '\0');
-    bmp.replace(46, 4, le32(form.colours));
-    const char* palette = reinterpret_cast<const char*>(&d[d.size() - 1032]);
+    const size_t w = uint32_t(width), rows = height > 0 && width ? size_t(height) : 0;
+    const size_t row = (w * form.bits + 31) / 32 * 4, entry = form.header == 12 ? 3 : 4;
+    const size_t entries = form.colours ? form.colours : size_t{1} << form.bits,
+                 start = 14 + form.header + entry * entries;
+    std::vector<Bytes> stored; // the rows in the order the file keeps them
+    const uint8_t* palette = &d[d.size() - 1032];
+    for (size_t y = 1; y <= rows; y++)
+        stored.emplace_back(palette - (form.top_down ? rows + 1 - y : y) * w,
+                            palette - (form.top_down ? rows - y : y - 1) * w);
+    std::string pixels = form.rle ? rle_pixels(stored, w, form.bits) : "";
+    for (size_t y = 0; !form.rle && y < rows; y++) {
+        std::string packed(row, '\0');
+        for (size_t x = 0; x < w; x++)
+            packed[x * form.bits / 8] |= char(stored[y][x] << (8 - form.bits - x * form.bits % 8));
+        pixels += packed;
+    }
+    const std::string size =
+        form.header == 12
+            ? std::string{char(w), char(w >> 8), char(height), char(height >> 8)}
+            : le32(uint32_t(width)) + le32(uint32_t(form.top_down ? -height : height));
+    std::string bmp = "BM" + le32(uint32_t(start + pixels.size())) + le32(0) +
+                      le32(uint32_t(start)) + le32(form.header) + size + '\1' + '\0' +
+                      char(form.bits) + std::string(form.header - size.size() - 7, '\0');
+    if (form.header > 16) bmp.replace(30, 4, le32(form.rle)).replace(46, 4, le32(form.colours));
     for (size_t i = 0; i < entries; i++)
-        bmp += {palette[4 * i + 2], palette[4 * i + 1], palette[4 * i], form.unused};
-    for (size_t y = 1; y <= rows; y++) // bottom-up: the last row first
-        bmp.append(palette - (form.top_down ? rows + 1 - y : y) * size_t(width), size_t(width))
-            .append(row - size_t(width), '\0');
-    return bmp;
+        bmp.append(std::string{char(palette[4 * i + 2]), char(palette[4 * i + 1]),
+                               char(palette[4 * i]), form.unused},
+                   0, entry);
+    return bmp + pixels;
 }
