@@ -18,7 +18,7 @@ Chunks chunks_of(const std::string& file) {
 // A picture written by libspng's encoder: `rows` as PNG packs them, a palette of `entries`
 // entries (r = i, g = 2i, b = 3i) for colour type 3.
 std::string spng_file(uint8_t type, uint8_t depth, uint8_t interlace, uint32_t width,
-                      uint32_t height, const Bytes& rows, uint32_t entries = 0) {
+                      uint32_t height, const std::string& rows, uint32_t entries = 0) {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
     spng_ihdr ihdr{width, height, depth, type, 0, 0, interlace};
@@ -79,11 +79,10 @@ TEST(PngRead, ReadsAndRefuses) {
             for (uint8_t interlace : {0, 1}) {
                 const size_t row = (width * depth + 7) / 8, levels = size_t(1) << depth;
                 const unsigned n = width * height;
-                Bytes expected = decoded(rng, width, height, n, unsigned(levels)),
-                      rows(row * height);
-                for (unsigned i = 0; i < n; i++) // the leftmost pixel in the highest bits
-                    rows[i / width * row + i % width * depth / 8] |=
-                        uint8_t(expected[i] << (8 - depth - i % width * depth % 8));
+                Bytes expected = decoded(rng, width, height, n, unsigned(levels));
+                std::string rows;
+                for (size_t y = 0; y < height; y++)
+                    rows += packed(&expected[y * width], width, depth, row);
                 for (size_t i = 0, e = 0; i < 1024; e = ++i / 4) // the palette, or the grey levels
                     expected[n + i] = uint8_t(i % 4 == 3 || e >= levels ? 0
                                               : type ? e * (i % 4 + 1) * (e < 200)
@@ -96,8 +95,8 @@ TEST(PngRead, ReadsAndRefuses) {
                     << int(type) << "/" << int(depth) << "/" << int(interlace);
             }
 
-    const Chunks good = chunks_of(spng_file(3, 8, 0, 8, 8, Bytes(64, 5), 9)),
-                 taller = chunks_of(spng_file(3, 8, 0, 8, 9, Bytes(72, 5), 9));
+    const Chunks good = chunks_of(spng_file(3, 8, 0, 8, 8, std::string(64, 5), 9)),
+                 taller = chunks_of(spng_file(3, 8, 0, 8, 9, std::string(72, 5), 9));
     auto with = [&](Chunks chunks, const std::string& type, const std::string& data) {
         for (auto& chunk : chunks)
             if (chunk.first == type) chunk.second = data;
@@ -113,8 +112,8 @@ TEST(PngRead, ReadsAndRefuses) {
     unknown.insert(unknown.begin() + 1, {"QBXY", "?"});
     const std::pair<std::string, int> cases[] = {
         {"BM" + file, kPngNotPng},
-        {spng_file(2, 8, 0, 1, 1, {0, 0, 0}), kPngNotPalette},
-        {spng_file(0, 16, 0, 1, 1, {0, 0}), kPngNotPalette},
+        {spng_file(2, 8, 0, 1, 1, std::string(3, 0)), kPngNotPalette},
+        {spng_file(0, 16, 0, 1, 1, std::string(2, 0)), kPngNotPalette},
         {std::string(file).replace(file.size() - 1, 1, "!"), kPngDamaged}, // bad CRC
         {without("IHDR"), kPngDamaged},
         {without("PLTE"), kPngDamaged},

@@ -111,6 +111,14 @@ struct BmpForm {
     uint32_t rle = 0; // compression: 1 RLE8, 2 RLE4
 };
 
+// `count` indices of `bits` bits each, packed from the highest bit of the first of `size` bytes.
+inline std::string packed(const uint8_t* indices, size_t count, uint32_t bits, size_t size) {
+    std::string out(size, '\0');
+    for (size_t i = 0; i < count; i++)
+        out[i * bits / 8] |= char(indices[i] << (8 - bits - i * bits % 8));
+    return out;
+}
+
 // RLE8 or RLE4 pixel data for `rows` (bottom row first) of `width` pixels: runs of one pixel
 // (RLE4: of two in turn), pixels as they are between, a delta over four or more zeros (to the
 // next row up when the zeros reach as far), and the end of the bitmap when only zeros are left.
@@ -145,11 +153,8 @@ inline std::string rle_pixels(const std::vector<Bytes>& rows, size_t width, uint
             size_t count = 0; // up to where a run of three begins
             while (x + count < width && count < 255 && (count < 3 || run(x + count) < 3))
                 count++;
-            std::string packed(((count * bits + 7) / 8 + 1) / 2 * 2, '\0');
-            for (size_t i = 0; i < count; i++)
-                packed[i * bits / 8] |= char(row[x + i] << (8 - bits - i * bits % 8));
             out += {0, char(count)};
-            out += packed, x += count;
+            out += packed(&row[x], count, bits, ((count * bits + 7) / 8 + 1) / 2 * 2), x += count;
         }
     }
     return out + std::string("\0\1", 2);
@@ -170,12 +175,8 @@ inline std::string expected_bmp(const Bytes& d, BmpForm form = {}) {
         stored.emplace_back(palette - (form.top_down ? rows + 1 - y : y) * w,
                             palette - (form.top_down ? rows - y : y - 1) * w);
     std::string pixels = form.rle ? rle_pixels(stored, w, form.bits) : "";
-    for (size_t y = 0; !form.rle && y < rows; y++) {
-        std::string packed(row, '\0');
-        for (size_t x = 0; x < w; x++)
-            packed[x * form.bits / 8] |= char(stored[y][x] << (8 - form.bits - x * form.bits % 8));
-        pixels += packed;
-    }
+    for (size_t y = 0; !form.rle && y < rows; y++)
+        pixels += packed(stored[y].data(), w, form.bits, row);
     const std::string size =
         form.header == 12
             ? std::string{char(w), char(w >> 8), char(height), char(height >> 8)}
