@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "bmp/bmp.h"
@@ -83,7 +84,7 @@ void BM_Job(benchmark::State& state, int kind, OutputFormat format) {
 }
 
 int kind_named(const char* name) {
-    for (int kind = 0; kind < 4; kind++)
+    for (int kind = 0; kind < static_cast<int>(std::size(kSampleNames)); kind++)
         if (std::strcmp(name, kSampleNames[kind]) == 0) return kind;
     std::fprintf(stderr, "unknown picture kind '%s'\n", name);
     std::exit(2);

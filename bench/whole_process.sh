@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Whole-process timings: `quorbin FILE` on a 2048x2048 photo-like KZP file
-# against the straightforward build of the same job, and a 10,000-entry list
-# file.  Needs the bench preset built (cmake --workflow --preset bench).
+# against the straightforward build of the same job, `quorbin-pack` on the
+# BMP files of every 2048x2048 sample kind, and a 10,000-entry list file.  Needs the bench preset built (cmake --workflow --preset bench).
 #   bench/whole_process.sh [OTHER_QUORBIN]   OTHER_QUORBIN: a second build to
 #                                            time on the list file, e.g. an
 #                                            older commit's
@@ -33,6 +33,15 @@ echo "quorbin photo.kzp: $fast ms; straightforward build: $base ms; ratio $(echo
 echo "quorbin on an empty file (process start and exit): $idle ms"
 for run in photo empty; do
     /usr/bin/time -f "$run.kzp: peak RSS %M KiB" "$build/quorbin" $run.kzp 2>&1 >/dev/null | tail -1
+done
+
+# quorbin-pack, reading the BMP file and writing the KZP file included: MB/s
+# of decoded image (2048 x 2048 + 1032 bytes).
+for kind in flat photo dithered noise two three four mask; do
+    "$build/bench/decode_bench" --write $kind $kind.kzp
+    "$build/quorbin" $kind.kzp >/dev/null 2>&1
+    ms=$(average_ms 5 "$build/quorbin-pack" $kind.bmp)
+    echo "quorbin-pack $kind.bmp: $ms ms, $(echo "scale=1; 4195336 / $ms / 1000" | bc) MB/s"
 done
 
 "$build/bench/decode_bench" --archive "$work" 10000

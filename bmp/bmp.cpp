@@ -153,7 +153,8 @@ const char* other_kind(const BmpInfo& info) {
 constexpr const char* kLeaves = "a run or delta of its RLE data leaves the picture";
 
 // Decodes the RLE8 (`bits` 8) or RLE4 (`bits` 4) data at [p, end) into the
-// zeroed rows at `pixels`, top row first.  Null, or the fault.
+// zeroed rows at `pixels`, top row first, or only checks it when `pixels` is
+// null.  Null, or the fault.
 const char* read_rle(const uint8_t* p, const uint8_t* end, unsigned bits, size_t width,
                      size_t height, uint8_t* pixels) {
     size_t x = 0, y = 0; // y counts rows from the bottom
@@ -163,16 +164,16 @@ const char* read_rle(const uint8_t* p, const uint8_t* end, unsigned bits, size_t
         if (n > 0 || c >= 3) { // n pixels of c, or c pixels as they are
             const size_t count = n > 0 ? n : c;
             if (y >= height || width - x < count) return kLeaves;
-            uint8_t* row = pixels + (height - 1 - y) * width + x;
+            uint8_t* row = pixels ? pixels + (height - 1 - y) * width + x : nullptr;
             x += count;
             if (n > 0) {
-                for (size_t i = 0; i < count; i++)
+                for (size_t i = 0; row && i < count; i++)
                     row[i] = static_cast<uint8_t>(bits == 8 ? c : i % 2 ? c & 15 : c >> 4);
                 continue;
             }
             const size_t padded = ((count * bits + 7) / 8 + 1) & ~size_t{1};
             if (static_cast<size_t>(end - p) < padded) break;
-            kzp_unpack_indices(p, bits, count, row);
+            if (row) kzp_unpack_indices(p, bits, count, row);
             p += padded;
         } else if (c == 0) { // end of line
             if (y >= height) return kLeaves;
@@ -244,11 +245,13 @@ int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, cons
         palette[4 * i + 1] = bgr[1];
         palette[4 * i + 2] = bgr[0];
     }
+    // RLE data is checked before the picture, which it does not bound, is allocated.
+    if (info.compression &&
+        (*detail = read_rle(file + pixels, file + size, info.bits, width, rows, nullptr)))
+        return kBmpDamaged;
     std::vector<uint8_t> top_down(rows * width);
-    if (info.compression) {
-        *detail = read_rle(file + pixels, file + size, info.bits, width, rows, top_down.data());
-        if (*detail) return kBmpDamaged;
-    }
+    if (info.compression)
+        read_rle(file + pixels, file + size, info.bits, width, rows, top_down.data());
     // Plain rows: a positive height stores the bottom row first.
     for (size_t y = 0; !info.compression && width > 0 && y < rows; y++) {
         const size_t from = info.height > 0 ? rows - 1 - y : y;

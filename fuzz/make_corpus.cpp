@@ -65,6 +65,33 @@ Bytes png(int32_t width, int32_t height, unsigned alphabet) {
     return written;
 }
 
+// A BMP file of another form: a `header`-byte information header (12: OS/2
+// 1.x), `bits` per pixel, `compression` (1 RLE8, 2 RLE4), a colour table of
+// 2^bits entries, then `pixels` as they are.
+Bytes bmp_form(uint32_t header, uint16_t width, uint16_t height, uint16_t bits,
+               uint32_t compression, const Bytes& pixels) {
+    const size_t entry = header == 12 ? 3 : 4, start = 14 + header + (entry << bits);
+    Bytes file(start);
+    auto put = [&](size_t at, uint32_t value, size_t size) {
+        for (size_t i = 0; i < size; i++)
+            file[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    file[0] = 'B', file[1] = 'M';
+    put(2, static_cast<uint32_t>(start + pixels.size()), 4);
+    put(10, static_cast<uint32_t>(start), 4);
+    put(14, header, 4);
+    const size_t field = header == 12 ? 2 : 4; // width and height
+    put(18, width, field);
+    put(18 + field, height, field);
+    put(18 + 2 * field, 1, 2);
+    put(20 + 2 * field, bits, 2);
+    if (header > 16) put(30, compression, 4);
+    for (size_t i = 14 + header; i < start; i++)
+        file[i] = static_cast<uint8_t>(i * 5);
+    file.insert(file.end(), pixels.begin(), pixels.end());
+    return file;
+}
+
 // A PNG file of colour type `type` at `depth` bits written by libspng.
 Bytes spng_png(uint8_t type, uint8_t depth, uint8_t interlace) {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
@@ -107,7 +134,15 @@ int main(int argc, char** argv) {
          {bytes("pack01.dat 640 512 title.kzp\n"), bytes("a 1 512title.kzp\r\nb +5 -3 c d\n\n"),
           bytes("a 0x10 5 t\na - 3 t\na 99999999999999999999 1 big\n"),
           bytes(std::string(1100, 'x') + " 1 2 y\n")}},
-        {"bmpread", {bmp(3, 2), bmp(0, 4), bmp(5, 1), bytes("BM")}},
+        {"bmpread",
+         {bmp(3, 2), bmp(0, 4), bmp(5, 1), bytes("BM"),
+          // RLE8: a run, end of line, an odd absolute run, a delta up, a run, end of bitmap
+          bmp_form(40, 4, 3, 8, 1, {3, 5, 0, 0, 0, 3, 1, 2, 3, 0, 0, 2, 0, 1, 1, 7, 0, 1}),
+          // RLE4: a run of two in turn, end of line, an absolute run, a delta right, early end
+          bmp_form(124, 6, 2, 4, 2, {4, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 2, 2, 0, 0, 1}),
+          bmp_form(40, 9, 2, 1, 0, {0xA5, 0x80, 0, 0, 0x5A, 0x00, 0, 0}),
+          bmp_form(12, 3, 2, 4, 0, {0x12, 0x30, 0, 0, 0x45, 0x60, 0, 0}),
+          bmp_form(64, 2, 1, 8, 0, {9, 8, 0, 0}), bmp_form(16, 5, 1, 4, 0, {0x12, 0x34, 0x50, 0})}},
         {"pngread",
          {png(3, 2, 256), png(256, 256, 256), png(100, 50, 2), spng_png(3, 1, 1), spng_png(0, 2, 0),
           spng_png(0, 4, 1), spng_png(2, 8, 0), bytes("\x89PNG\r\n\x1a\n")}},

@@ -12,28 +12,16 @@ namespace {
 constexpr size_t kWindow = kLzssWindowSize;
 constexpr size_t kMinMatch = kLzssMinMatch;
 constexpr size_t kMaxMatch = kLzssMaxMatch;
-constexpr int kHashBits = 15;
 constexpr uint32_t kLiteralBits = 9, kReferenceBits = 17;
 constexpr size_t kPieceMin = size_t{1} << 16; // bytes of data per thread at least
 
-// A hash of the first `bytes` (3 to 8) bytes at `p`, which may be read 8 bytes on.
-uint32_t hash_prefix(const uint8_t* p, size_t bytes) {
+// A hash of `bits` bits of the first `bytes` (3 to 8) bytes at `p`, which may
+// be read 8 bytes on.
+uint32_t hash_prefix(const uint8_t* p, size_t bytes, int bits) {
     uint64_t v;
     std::memcpy(&v, p, 8);
     v &= ~uint64_t{0} >> (64 - 8 * bytes); // little-endian: the first bytes are the low ones
-    return static_cast<uint32_t>((v * 0x9E3779B97F4A7C15u) >> (64 - kHashBits));
-}
-
-// How many of the first `limit` bytes at `a` and `b` agree, compared eight at
-// a time: both may be read up to 24 bytes on.
-size_t match_length(const uint8_t* a, const uint8_t* b, size_t limit) {
-    for (size_t len = 0; len < limit; len += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a + len, 8);
-        std::memcpy(&y, b + len, 8);
-        if (x != y) return std::min(limit, len + std::countr_zero(x ^ y) / 8);
-    }
-    return limit;
+    return static_cast<uint32_t>((v * 0x9E3779B97F4A7C15u) >> (64 - bits));
 }
 
 // The prefix length that picks a position's tree: as long as the data's
@@ -73,28 +61,39 @@ size_t tree_prefix(const uint8_t* data, size_t size) {
 // first n bytes; when the tree finds no match of `prefix` bytes, the chains
 // from the longest n down find the nearest position that shares n bytes.
 //
-// Children and chain links live in rings of twice the window, so that a
-// position still in reach never shares its slot with the one being entered.
+// Children live in a ring of twice the window, so that a position still in
+// reach never shares its slot with the one being entered; chain links in a
+// ring of the window, as a position's link is written after its lookup.
 struct MatchFinder {
     const uint8_t* hist; // 24 bytes of padding after `end`
     const size_t end;
     const size_t prefix;
-    std::vector<int32_t> root = std::vector<int32_t>(size_t{1} << kHashBits, -1);
-    std::vector<int32_t> children = std::vector<int32_t>(4 * kWindow, -1);
-    std::vector<int32_t> heads = std::vector<int32_t>((prefix - kMinMatch) << kHashBits, -1);
-    std::vector<int32_t> links = std::vector<int32_t>((prefix - kMinMatch) * 2 * kWindow, -1);
+    const int bits;                                // of the hashes: up to 15, fewer for less data
+    const int chain_bits = std::max(10, bits - 3); // chains are walked only now and then
+    // All in one block, -1 where no position is: one allocation is reused
+    // by the allocator from call to call, several small ones are not.
+    std::vector<int32_t> tables = std::vector<int32_t>((size_t{1} << bits) + 4 * kWindow +
+                                                           ((prefix - kMinMatch) << chain_bits) +
+                                                           (prefix - kMinMatch) * kWindow,
+                                                       -1);
+    int32_t* const root = tables.data();
+    int32_t* const children = root + (size_t{1} << bits);
+    int32_t* const heads = children + 4 * kWindow;
+    int32_t* const links = heads + ((prefix - kMinMatch) << chain_bits);
 
     int32_t* child(int64_t node, int side) {
         return &children[2 * (static_cast<size_t>(node) & (2 * kWindow - 1)) + side];
     }
 
-    // Enters `pos` (at least 18 bytes before `end`) and returns the longest
-    // match there (0 when under three bytes) and its distance.  `depth` > 0
-    // stops a tree's walk after that many nodes.
+    // Enters `pos` and returns the longest match there (0 when under three
+    // bytes) and its distance.  `depth` > 0 stops a tree's walk after that
+    // many nodes.  Near the end a key runs on into the padding; the longest
+    // agreement with any key, cut to the bytes left, is still the longest
+    // match, as the bytes before the end are the position's own.
     size_t enter(size_t pos, int depth, size_t* distance) {
         const uint8_t* in = hist + pos;
         const int64_t reach = std::max<int64_t>(0, static_cast<int64_t>(pos) - kWindow);
-        int32_t& top = root[hash_prefix(in, prefix)];
+        int32_t& top = root[hash_prefix(in, prefix, bits)];
         int64_t node = top;
         top = static_cast<int32_t>(pos);
         // Where the next node less than `in` goes and where the next greater
@@ -137,32 +136,20 @@ struct MatchFinder {
 
         // Shorter prefixes: look up the longest not yet found, then chain `pos`.
         for (size_t n = prefix; n-- > kMinMatch;) {
-            int32_t& head = heads[((n - kMinMatch) << kHashBits) + hash_prefix(in, n)];
-            int32_t* link = &links[(n - kMinMatch) * 2 * kWindow];
+            int32_t& head = heads[((n - kMinMatch) << chain_bits) + hash_prefix(in, n, chain_bits)];
+            int32_t* link = &links[(n - kMinMatch) * kWindow];
             for (int64_t cand = head; best < n && cand >= reach;
-                 cand = link[static_cast<size_t>(cand) & (2 * kWindow - 1)]) {
+                 cand = link[static_cast<size_t>(cand) % kWindow]) {
                 if (std::memcmp(hist + cand, in, n) == 0) {
                     best = n; // no longer: the tree would have found it
                     best_node = static_cast<size_t>(cand);
                 }
             }
-            link[pos & (2 * kWindow - 1)] = head;
+            link[pos % kWindow] = head;
             head = static_cast<int32_t>(pos);
         }
         *distance = pos - best_node;
-        return best >= kMinMatch ? best : 0;
-    }
-
-    // The longest match at `pos` in the last 17 bytes, trying every distance.
-    size_t find_near_end(size_t pos, size_t* distance) const {
-        size_t best = 0;
-        for (size_t d = 1; d <= kWindow; d++) {
-            const size_t len = match_length(hist + pos - d, hist + pos, end - pos);
-            if (len > best) {
-                best = len;
-                *distance = d;
-            }
-        }
+        best = std::min(best, end - pos);
         return best >= kMinMatch ? best : 0;
     }
 };
@@ -206,15 +193,14 @@ struct GroupWriter {
 // start, so any split gives the same matches.
 void find_matches(const std::vector<uint8_t>& hist, size_t prefix, size_t from, size_t to,
                   int depth, uint8_t* length, uint16_t* distance) {
-    MatchFinder finder{hist.data(), hist.size() - 24, prefix};
-    const size_t tree_end = finder.end - kMaxMatch; // the last position with 18 bytes
+    const int bits = std::min(15, static_cast<int>(std::bit_width(hist.size())));
+    MatchFinder finder{hist.data(), hist.size() - 24, prefix, bits};
     size_t unused = 0;
-    for (size_t pos = from; pos < std::min(from + kWindow, tree_end + 1); pos++)
+    for (size_t pos = from; pos < from + kWindow; pos++)
         finder.enter(pos, depth, &unused);
     for (size_t pos = kWindow + from; pos < kWindow + to; pos++) {
         size_t d = 0;
-        length[pos - kWindow] = static_cast<uint8_t>(
-            pos <= tree_end ? finder.enter(pos, depth, &d) : finder.find_near_end(pos, &d));
+        length[pos - kWindow] = static_cast<uint8_t>(finder.enter(pos, depth, &d));
         distance[pos - kWindow] = static_cast<uint16_t>(d);
     }
 }
