@@ -96,6 +96,15 @@ int64_t decode_stored_buffer(const uint8_t* input, int64_t size, uint8_t* buffer
 // of the rest at each position is the cheaper of a literal and the best
 // reference of any length from 3 to the longest match there.  References may
 // reach into the initial all-zero window and overlap the bytes they produce.
+//
+// The longest match at every position is exact (the same length a search of
+// every distance in the window finds), so the stream is the smallest the
+// format allows.  It is found by binary trees in a few steps a position
+// whatever the data, pictures of two or three colours included, and the
+// search is split over the processors in pieces of at least 64 KiB; the
+// stream does not depend on the split.  Working memory is about 5 bytes per
+// input byte (the input behind the window, the longest match and its
+// distance, the stream) plus under 1 MiB of tables per thread.
 
 struct LzssEncodeOptions {
     // Nodes the match finder visits per position; 0 visits all it must to

@@ -29,20 +29,6 @@ TEST(Bmp, Writes) {
     }
 }
 
-// A picture in 2^bits colours with stretches of zeros (rows of them, and the top rows), of one
-// colour and of two in turn between random pixels.
-Bytes picture(std::mt19937& rng, int32_t width, int32_t height, uint32_t bits) {
-    const size_t pixels = size_t(width) * size_t(height);
-    Bytes image = decoded(rng, width, height, pixels, 1u << bits);
-    for (size_t at = 0; at + 40 < pixels; at += rng() % 30) {
-        const uint8_t a = rng() % 3 ? 0 : image[at], b = rng() % 2 ? a : image[at + 1];
-        for (size_t n = rng() % 30, k = 0; k < n; k++)
-            image[at + k] = k % 2 ? b : a;
-    }
-    std::fill_n(image.begin(), std::min<size_t>(pixels, 2 * size_t(width) + 3), 0);
-    return without_unused(image);
-}
-
 int read(const std::string& file, Bytes* image, std::string* detail = nullptr) {
     const char* text = nullptr;
     const int result =
@@ -66,9 +52,8 @@ TEST(BmpRead, ReadsEveryForm) {
                              {40, 16, false, 0, 4, 2}};
     for (auto [width, height] : {std::pair{1, 1}, {13, 9}, {0, 4}, {333, 11}})
         for (const BmpForm& form : forms) {
-            Bytes image = picture(rng, width, height, form.bits), got;
-            const size_t entries = form.colours ? form.colours : 1u << form.bits;
-            std::fill(image.end() - 1032 + 4 * ptrdiff_t(entries), image.end() - 8, 0);
+            Bytes got, image = picture(rng, width, height, form.bits,
+                                       form.colours ? form.colours : 1u << form.bits);
             EXPECT_EQ(read(expected_bmp(image, form), &got), kBmpRead);
             EXPECT_EQ(got, image) << width << "x" << height << ", header " << form.header
                                   << ", bits " << form.bits << ", rle " << form.rle;
@@ -78,10 +63,10 @@ TEST(BmpRead, ReadsEveryForm) {
 // Damaged files and pictures of other kinds are refused, saying why.
 TEST(BmpRead, Refuses) {
     std::mt19937 rng(3);
-    const std::string good = expected_bmp(picture(rng, 3, 2, 8)),
-                      rle = expected_bmp(picture(rng, 13, 9, 8), {40, 0, false, 0, 8, 1}),
-                      rle4 = expected_bmp(picture(rng, 4, 1, 4), {40, 16, false, 0, 4, 2});
-    const std::string header = rle4.substr(0, 14 + 40 + 64); // 4x1, RLE4
+    const std::string good = expected_bmp(picture(rng, 3, 2, 8, 256)),
+                      rle = expected_bmp(picture(rng, 13, 9, 8, 256), {40, 0, false, 0, 8, 1}),
+                      header = expected_bmp(picture(rng, 4, 1, 4, 16), {40, 16, false, 0, 4, 2})
+                                   .substr(0, 118); // of a 4x1 RLE4 file
     auto with = [](std::string file, size_t at, const std::string& bytes) {
         return file.replace(at, bytes.size(), bytes);
     };
@@ -90,38 +75,36 @@ TEST(BmpRead, Refuses) {
         {"XM" + good.substr(2), kBmpNotBmp, ""},
         {with(good, 14, le32(20)), kBmpNotPalette, "header"},
         {with(good, 28, "\x18"), kBmpNotPalette, "24-bit"},
-        {with(good, 28, "\2"), kBmpNotPalette, "2-bit"},
         {with(good, 30, "\3"), kBmpNotPalette, "bit fields"},
         {with(good, 30, "\4"), kBmpNotPalette, "JPEG"},
-        {with(good, 30, "\5"), kBmpNotPalette, "PNG"},
-        {with(expected_bmp(picture(rng, 3, 2, 8), {64}), 30, "\3"), kBmpNotPalette, "compression"},
+        {with(expected_bmp(picture(rng, 3, 2, 8, 256), {64}), 30, "\3"), kBmpNotPalette,
+         "compression"},
         {good.substr(0, 17), kBmpDamaged, "ends inside its h"},
         {good.substr(0, 50), kBmpDamaged, "ends inside its h"},
         {good.substr(0, 1000), kBmpDamaged, "colour table"},
-        {good.substr(0, good.size() - 1), kBmpDamaged, "last row"},
         {with(good, 22, le32(0x7FFFFFFF)), kBmpDamaged, "last row"},
         {with(good, 10, le32(0xFFFFFFF0u)), kBmpDamaged, "pixels start"},
         {with(good, 10, le32(1000)), kBmpDamaged, "start inside"},
         {with(good, 28, "\3"), kBmpDamaged, "bit depth"},
         {with(good, 46, le32(257)), kBmpDamaged, "entries"},
-        {with(expected_bmp(picture(rng, 3, 2, 1), {40, 0, false, 0, 1}), 46, le32(3)), kBmpDamaged,
-         "entries"},
+        {with(expected_bmp(picture(rng, 3, 2, 1, 2), {40, 0, false, 0, 1}), 46, le32(3)),
+         kBmpDamaged, "entries"},
         {with(good, 18, le32(-3u)), kBmpDamaged, "range"},
         {with(good, 22, le32(0x80000000u)), kBmpDamaged, "range"},
         {with(rle, 22, le32(-9u)), kBmpDamaged, "top-down"},
         {with(rle, 28, "\4"), kBmpDamaged, "match"},
         {rle.substr(0, rle.size() - 2), kBmpDamaged, "end-of-bitmap"},
-        {header + std::string("\5\x12\0\1", 4), kBmpDamaged, "leaves"},
-        {header + std::string("\0\2\5\0\0\1", 6), kBmpDamaged, "leaves"},
-        {header + std::string("\0\2\0\2\0\1", 6), kBmpDamaged, "leaves"},
-        {header + std::string("\0\0\0\0\0\1", 6), kBmpDamaged, "leaves"},
-        {header + std::string("\0\0\1\1\0\1", 6), kBmpDamaged, "leaves"},
-        {header + std::string("\0\3\x12", 3), kBmpDamaged, "end-of-bitmap"},
+        {header + "\5\x12\0\1"s, kBmpDamaged, "leaves"},
+        {header + "\0\2\5\0\0\1"s, kBmpDamaged, "leaves"},
+        {header + "\0\2\0\2\0\1"s, kBmpDamaged, "leaves"},
+        {header + "\0\0\0\0\0\1"s, kBmpDamaged, "leaves"},
+        {header + "\0\0\1\1\0\1"s, kBmpDamaged, "leaves"},
+        {header + "\0\3\x12"s, kBmpDamaged, "end-of-bitmap"},
         {with(with(rle, 18, le32(1 << 15)), 22, le32(1 << 14)), kBmpTooLarge, ""}};
     Bytes image;
     std::string detail;
     for (const auto& [file, result, words] : cases) {
         EXPECT_EQ(read(file, &image, &detail), result) << file.size() << " " << detail;
-        EXPECT_NE(detail.find(words), std::string::npos) << file.size() << ": " << detail;
+        EXPECT_NE(detail.find(words), std::string::npos);
     }
 }

@@ -35,7 +35,7 @@ TEST(ListFile, Lines) {
                                     {"a 1 -99999999999999999999 u v", "-2 u"},
                                     {"a 99999999999999999999 1", "-1"},
                                     {"a - 3 t", "-1"},
-                                    {std::string("a 1\0 2 t", 8), "-1"}};
+                                    {"a 1\0 2 t"s, "-1"}};
     for (const auto& [text, expected] : cases) {
         ListLine line{"", 0, 0, ""};
         const int result = scan_list_line(text.data(), text.size(), line);

@@ -14,6 +14,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using Bytes = std::vector<uint8_t>;
 constexpr bool kWindows = fs::path::preferred_separator == '\\';
 
@@ -101,6 +102,22 @@ inline std::string png_file(const Chunks& chunks) {
     return file;
 }
 
+// A picture in 2^bits colours with stretches of zeros (rows of them, and the top rows), of one
+// colour and of two in turn between random pixels; its palette's entries past `entries` are 0.
+inline Bytes picture(std::mt19937& rng, int32_t width, int32_t height, uint32_t bits,
+                     size_t entries) {
+    const size_t pixels = size_t(width) * size_t(height);
+    Bytes image = decoded(rng, width, height, pixels, 1u << bits);
+    for (size_t at = 0; at + 40 < pixels; at += rng() % 30) {
+        const uint8_t a = rng() % 3 ? 0 : image[at], b = rng() % 2 ? a : image[at + 1];
+        for (size_t n = rng() % 30, k = 0; k < n; k++)
+            image[at + k] = k % 2 ? b : a;
+    }
+    std::fill_n(image.begin(), std::min<size_t>(pixels, 2 * size_t(width) + 3), 0);
+    std::fill(image.end() - 1032 + 4 * ptrdiff_t(entries), image.end() - 8, 0);
+    return without_unused(image);
+}
+
 // How a BMP file lays out an image; the defaults are the form quorbin writes.
 struct BmpForm {
     uint32_t header = 40;  // size of the information header; 12: OS/2 1.x
@@ -140,11 +157,11 @@ inline std::string rle_pixels(const std::vector<Bytes>& rows, size_t width, uint
                 n++;
             return n;
         };
-        if (left == (rows.size() - y) * width - x) return out + std::string("\0\1", 2);
+        if (left == (rows.size() - y) * width - x) return out + "\0\1"s;
         if (x == width) {
-            out += std::string("\0\0", 2), x = 0, y++;
+            out += "\0\0"s, x = 0, y++;
         } else if (left >= width && y + 1 < rows.size()) {
-            out += std::string("\0\2\0\1", 4), y++;
+            out += "\0\2\0\1"s, y++;
         } else if (skip >= 4) {
             out += {0, 2, char(skip), 0}, x += skip;
         } else if (size_t n = run(x); n >= 3 || width - x < 3) {
@@ -157,7 +174,7 @@ inline std::string rle_pixels(const std::vector<Bytes>& rows, size_t width, uint
             out += packed(&row[x], count, bits, ((count * bits + 7) / 8 + 1) / 2 * 2), x += count;
         }
     }
-    return out + std::string("\0\1", 2);
+    return out + "\0\1"s;
 }
 
 // The BMP file for the decoded image `d`, spelled out field by field.
