@@ -4,6 +4,8 @@
 // same optimal parse) gave for the same pictures: "over_exhaustive" must be 0.
 //
 //   pack_bench [google benchmark flags]
+//
+// Each picture is encoded on one thread and on every processor (threads:0).
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -54,7 +56,8 @@ void BM_Encode(benchmark::State& state, SampleKind kind) {
     size_t size = 0;
     const size_t before = g_in_use;
     g_peak = before;
-    const LzssEncodeOptions options{static_cast<int>(state.range(0)), false};
+    const LzssEncodeOptions options{static_cast<int>(state.range(0)), false,
+                                    static_cast<int>(state.range(1))};
     for (auto _ : state)
         size = lzss_encode(image, options).size();
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(image.size()));
@@ -73,7 +76,9 @@ int main(int argc, char** argv) {
                                      BM_Encode, static_cast<SampleKind>(kind))
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime() // the search runs on every processor
-            ->Arg(LzssEncodeOptions{}.candidates);
+            ->ArgNames({"candidates", "threads"})
+            ->Args({LzssEncodeOptions{}.candidates, 1})
+            ->Args({LzssEncodeOptions{}.candidates, LzssEncodeOptions{}.threads});
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

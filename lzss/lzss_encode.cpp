@@ -236,18 +236,21 @@ std::vector<uint8_t> lzss_encode(const uint8_t* data, size_t size, LzssEncodeOpt
         for (uint8_t& len : length)
             len = std::max<uint8_t>(len, 1);
     } else {
-        // The cost from position i on, for the 18 positions after i (a ring).
-        uint32_t cost[32] = {};
+        // The cost from position j on, for the 18 positions after i, at
+        // [j % 32] and again at [j % 32 + 32]: those after i lie side by side.
+        uint32_t cost[64] = {};
         for (size_t i = size; i-- > 0;) {
-            uint32_t best = cost[(i + 1) % 32] + kLiteralBits;
-            size_t choice = 1;
-            for (size_t len = kMinMatch; len <= length[i]; len++) {
-                if (cost[(i + len) % 32] + kReferenceBits < best) {
-                    best = cost[(i + len) % 32] + kReferenceBits;
-                    choice = len;
-                }
-            }
-            cost[i % 32] = best;
+            const uint32_t* after = cost + (i + 1) % 32; // [k]: from i + 1 + k on
+            const size_t longest = length[i];
+            uint32_t nearest = UINT32_MAX; // the cheapest rest after a reference
+            for (size_t k = kMinMatch - 1; k < longest; k++)
+                nearest = std::min(nearest, after[k]);
+            size_t choice = 1; // a literal, unless a reference is cheaper: the shortest then
+            if (longest >= kMinMatch && nearest + kReferenceBits < after[0] + kLiteralBits)
+                for (choice = kMinMatch; after[choice - 1] != nearest;)
+                    choice++;
+            cost[i % 32] = cost[i % 32 + 32] =
+                choice == 1 ? after[0] + kLiteralBits : nearest + kReferenceBits;
             length[i] = static_cast<uint8_t>(choice);
         }
     }
