@@ -208,7 +208,8 @@ const char* layout_fault(const BmpInfo& info, size_t size, size_t pixels, size_t
 
 } // namespace
 
-int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail) {
+int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail,
+             uint64_t max_pixels) {
     *detail = nullptr;
     if (size < 2 || file[0] != 'B' || file[1] != 'M') return kBmpNotBmp;
     *detail = "it ends inside its headers";
@@ -231,7 +232,7 @@ int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, cons
     if ((*detail = layout_fault(info, size, pixels, colours))) return kBmpDamaged;
     const size_t width = static_cast<size_t>(info.width);
     const size_t rows = static_cast<size_t>(info.height < 0 ? -info.height : info.height);
-    if (info.compression && uint64_t{width} * rows > kBmpMaxPixels) return kBmpTooLarge;
+    if (info.compression && uint64_t{width} * rows > max_pixels) return kBmpTooLarge;
     const size_t row_size = (width * info.bits + 31) / 32 * 4;
     if (!info.compression && row_size > 0 && (size - pixels) / row_size < rows) {
         *detail = "it ends before its last row";

@@ -77,7 +77,8 @@ int write_bmp(std::FILE* output, const uint8_t* data, int64_t length);
 // delta that leaves the picture, or data ending without the end of the bitmap,
 // is damage.
 
-// RLE pictures of more pixels than this are refused: their files do not bound them.
+// RLE pictures of more pixels than this are refused by default: their files do
+// not bound them (an early end of bitmap stands for any number of zeros).
 constexpr uint64_t kBmpMaxPixels = uint64_t{1} << 28;
 
 enum BmpReadResult : int {
@@ -85,12 +86,14 @@ enum BmpReadResult : int {
     kBmpNotBmp = -1,     // no "BM"
     kBmpNotPalette = -2, // true colour, bit fields, JPEG or PNG inside, ...: `detail` says what
     kBmpDamaged = -3,    // `detail` names the fault
-    kBmpTooLarge = -4,   // an RLE picture of more than kBmpMaxPixels pixels
+    kBmpTooLarge = -4,   // an RLE picture of more than `max_pixels` pixels
 };
 
 // Reads the BMP file of `size` bytes at `file` into `image`, in the decoded
 // layout (see kzp_image_bytes): rows top row first, the palette as red,
 // green, blue, 0 (entries beyond the file's table 0, 0, 0, 0), width and
 // height (the number of rows, positive).  `detail` receives a text for the
-// refusals that have one.
-int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail);
+// refusals that have one.  RLE pictures of more than `max_pixels` pixels are
+// refused before anything is allocated.
+int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail,
+             uint64_t max_pixels = kBmpMaxPixels);
