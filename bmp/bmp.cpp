@@ -129,7 +129,7 @@ BmpInfo read_info(const uint8_t* file) {
 
 // What a picture that is not a palette picture of 1, 4 or 8 bits is, or null.
 const char* other_kind(const BmpInfo& info) {
-    const bool os2 = info.header == 16 || info.header == 64;
+    const bool os2 = info.header == 64; // (a 16-byte header has no compression field)
     if (info.compression == 4 && !os2) return "a BMP file holding a JPEG picture";
     if (info.compression == 5 && !os2) return "a BMP file holding a PNG picture";
     switch (info.bits) {

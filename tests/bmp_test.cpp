@@ -11,7 +11,7 @@ TEST(Bmp, Writes) {
         {333, 111, 333 * 111 + 40, kBmpOk},
         {0, 3, 0, kBmpOk},
         {3, 0, 0, kBmpOk},
-        {0, -4, 0, kBmpOk},
+        {5, -4, 0, kBmpOk},
         {4, 3, 11, kBmpBroken},
         {-4, 3, 12, kBmpBroken},
         {0, 0, 0, kBmpBroken},
@@ -50,7 +50,7 @@ TEST(BmpRead, ReadsEveryForm) {
                              {64, 5, false, 'y', 4, 2},
                              {40, 2, true, 0, 1},
                              {40, 16, false, 0, 4, 2}};
-    for (auto [width, height] : {std::pair{1, 1}, {13, 9}, {0, 4}, {333, 11}})
+    for (auto [width, height] : {std::pair{1, 1}, {13, 9}, {0, 4}, {5, 0}, {333, 11}})
         for (const BmpForm& form : forms) {
             Bytes got, image = picture(rng, width, height, form.bits,
                                        form.colours ? form.colours : 1u << form.bits);
@@ -96,7 +96,7 @@ TEST(BmpRead, Refuses) {
         {rle.substr(0, rle.size() - 2), kBmpDamaged, "end-of-bitmap"},
         {header + "\5\x12\0\1"s, kBmpDamaged, "leaves"},
         {header + "\0\2\5\0\0\1"s, kBmpDamaged, "leaves"},
-        {header + "\0\2\0\2\0\1"s, kBmpDamaged, "leaves"},
+        {header + "\0\0\0\2\0\1\0\1"s, kBmpDamaged, "leaves"},
         {header + "\0\0\0\0\0\1"s, kBmpDamaged, "leaves"},
         {header + "\0\0\1\1\0\1"s, kBmpDamaged, "leaves"},
         {header + "\0\3\x12"s, kBmpDamaged, "end-of-bitmap"},
