@@ -15,20 +15,26 @@ constexpr size_t kMaxMatch = kLzssMaxMatch;
 constexpr uint32_t kLiteralBits = 9, kReferenceBits = 17;
 constexpr size_t kPieceMin = size_t{1} << 16; // bytes of data per thread at least
 
-// A hash of `bits` bits of the first `bytes` (3 to 8) bytes at `p`, which may
-// be read 8 bytes on.
+// A hash of `bits` bits of the first `bytes` (3 to 16) bytes at `p`, which
+// may be read 16 bytes on.
 uint32_t hash_prefix(const uint8_t* p, size_t bytes, int bits) {
-    uint64_t v;
+    uint64_t v, w = 0; // little-endian: the first bytes are the low ones
     std::memcpy(&v, p, 8);
-    v &= ~uint64_t{0} >> (64 - 8 * bytes); // little-endian: the first bytes are the low ones
-    return static_cast<uint32_t>((v * 0x9E3779B97F4A7C15u) >> (64 - bits));
+    if (bytes > 8) {
+        std::memcpy(&w, p + 8, 8);
+        w &= ~uint64_t{0} >> (128 - 8 * bytes);
+    } else {
+        v &= ~uint64_t{0} >> (64 - 8 * bytes);
+    }
+    return static_cast<uint32_t>(((v ^ w * 0xC2B2AE3D27D4EB4Fu) * 0x9E3779B97F4A7C15u) >>
+                                 (64 - bits));
 }
 
-// The prefix length that picks a position's tree: as long as the data's
-// alphabet (the byte values that make up more than 1/4096 of it: a palette
-// does not count) keeps the prefixes in use to about a thousand, at most 8.
-// Few colours give many equal short prefixes and so deep trees; keyed by
-// longer prefixes the trees stay small.
+// The prefix length that picks a position's tree: the longest, up to 12, for
+// which the data's alphabet (the byte values that make up more than 1/4096 of
+// it: a palette does not count) makes at most 4096 prefixes, one per position
+// in the window.  Few colours give many equal short prefixes and so deep
+// trees; keyed by longer prefixes the trees stay small.
 size_t tree_prefix(const uint8_t* data, size_t size) {
     size_t counts[256] = {};
     for (size_t i = 0; i < size; i++)
@@ -38,7 +44,7 @@ size_t tree_prefix(const uint8_t* data, size_t size) {
         alphabet += count > size / 4096;
     size_t prefix = kMinMatch;
     for (uint64_t kinds = alphabet * alphabet * alphabet * alphabet; // alphabet^(prefix + 1)
-         prefix < 8 && kinds <= 1024; kinds *= alphabet)
+         prefix < 12 && kinds <= kWindow; kinds *= alphabet)
         prefix++;
     return prefix;
 }
