@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <functional>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -229,13 +229,22 @@ std::vector<uint8_t> lzss_encode(const uint8_t* data, size_t size, LzssEncodeOpt
                                                : std::max(1u, std::thread::hardware_concurrency());
     const size_t pieces = std::clamp<size_t>(size / kPieceMin, 1, threads);
     const size_t prefix = tree_prefix(data, size);
+    auto search = [&](size_t k) {
+        find_matches(hist, prefix, size * k / pieces, size * (k + 1) / pieces, options.candidates,
+                     length.data(), distance.data());
+    };
+    // A thread the system refuses (std::thread reports that by throwing)
+    // leaves its piece and those after it to this one.
     std::vector<std::thread> helpers;
-    for (size_t k = 1; k < pieces; k++)
-        helpers.emplace_back(find_matches, std::cref(hist), prefix, size * k / pieces,
-                             size * (k + 1) / pieces, options.candidates, length.data(),
-                             distance.data());
-    find_matches(hist, prefix, 0, size / pieces, options.candidates, length.data(),
-                 distance.data());
+    helpers.reserve(pieces);
+    size_t given = 1;
+    try {
+        for (; given < pieces; given++)
+            helpers.emplace_back(search, given);
+    } catch (const std::system_error&) {}
+    search(0);
+    for (size_t k = given; k < pieces; k++)
+        search(k);
     for (std::thread& helper : helpers)
         helper.join();
     if (options.greedy) {
