@@ -118,7 +118,9 @@ size_t fewest_bits(const Bytes& data) {
 TEST(Lzss, EncoderIsOptimal) {
     std::mt19937 rng(5);
     for (int round = 0; round < 60; round++) {
-        Bytes data = random_bytes(rng, rng() % 300, round % 6 + 2);
+        Bytes data = random_bytes(rng, rng() % 1000, round % 6 + 2);
+        for (size_t i = 8; i < data.size(); i++) // and repeats at short distances
+            data[i] = rng() % 2 ? data[i - 1 - rng() % 8] : data[i];
         if (round % 5 == 0) data.insert(data.begin(), rng() % 40, 0);
         const Bytes stream = lzss_encode(data);
         size_t bits = 0;
