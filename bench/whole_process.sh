@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole-process timings: `quorbin FILE` on a 2048x2048 photo-like KZP file
 # against the straightforward build of the same job, `quorbin-pack` on the
-# BMP files of every 2048x2048 sample kind, and a 10,000-entry list file.  Needs the bench preset built (cmake --workflow --preset bench).
+# BMP files of every 2048x2048 sample kind, and a 10,000-entry list file.
+# Needs the bench preset built (cmake --workflow --preset bench).
 #   bench/whole_process.sh [OTHER_QUORBIN]   OTHER_QUORBIN: a second build to
 #                                            time on the list file, e.g. an
 #                                            older commit's

@@ -40,8 +40,11 @@ void draw_photo(std::vector<uint8_t>& px, int32_t w, int32_t h, Lcg& rng) {
         }
 }
 
-void draw_dithered(std::vector<uint8_t>& px, int32_t w, int32_t h, Lcg& rng) {
-    // Floyd-Steinberg from a 16x finer gradient down to whole palette steps.
+// Floyd-Steinberg error diffusion, row by row: `target(x, y)` is the value
+// wanted at a pixel before the error carried to it, `quantize(value, &index)`
+// the level it gets, whose palette index goes into the pixel.
+template <typename Target, typename Quantize>
+void diffuse(std::vector<uint8_t>& px, int32_t w, int32_t h, Target target, Quantize quantize) {
     std::vector<int32_t> err(static_cast<size_t>(w + 2) * 2, 0);
     for (int32_t y = 0; y < h; y++) {
         int32_t* cur = &err[static_cast<size_t>(y % 2) * (w + 2) + 1];
@@ -49,39 +52,41 @@ void draw_dithered(std::vector<uint8_t>& px, int32_t w, int32_t h, Lcg& rng) {
         for (int32_t x = -1; x <= w; x++)
             nxt[x] = 0;
         for (int32_t x = 0; x < w; x++) {
-            int32_t want =
-                (x * 7 + y * 3) * 16 / 64 + static_cast<int32_t>(rng.next() % 40) + cur[x];
-            int32_t level = std::max(0, want) / 16 * 16;
-            int32_t e = want - level;
+            const int32_t want = target(x, y) + cur[x];
+            uint8_t index = 0;
+            const int32_t e = want - quantize(want, &index);
             cur[x + 1] += e * 7 / 16;
             nxt[x - 1] += e * 3 / 16;
             nxt[x] += e * 5 / 16;
             nxt[x + 1] += e / 16;
-            px[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(level / 16);
+            px[static_cast<size_t>(y) * w + x] = index;
         }
     }
 }
 
-// Floyd-Steinberg from the photo kind's levels (0..~250) down to 0 and 1.
+// From a 16x finer gradient down to whole palette steps.
+void draw_dithered(std::vector<uint8_t>& px, int32_t w, int32_t h, Lcg& rng) {
+    diffuse(
+        px, w, h,
+        [&](int32_t x, int32_t y) {
+            return (x * 7 + y * 3) * 16 / 64 + static_cast<int32_t>(rng.next() % 40);
+        },
+        [](int32_t want, uint8_t* index) {
+            const int32_t level = std::max(0, want) / 16 * 16;
+            *index = static_cast<uint8_t>(level / 16);
+            return level;
+        });
+}
+
+// From the photo kind's levels (0..~250) down to 0 and 1.
 void draw_mask(std::vector<uint8_t>& px, int32_t w, int32_t h, Lcg& rng) {
     draw_photo(px, w, h, rng);
-    std::vector<int32_t> err(static_cast<size_t>(w + 2) * 2, 0);
-    for (int32_t y = 0; y < h; y++) {
-        int32_t* cur = &err[static_cast<size_t>(y % 2) * (w + 2) + 1];
-        int32_t* nxt = &err[static_cast<size_t>((y + 1) % 2) * (w + 2) + 1];
-        for (int32_t x = -1; x <= w; x++)
-            nxt[x] = 0;
-        for (int32_t x = 0; x < w; x++) {
-            uint8_t& p = px[static_cast<size_t>(y) * w + x];
-            const int32_t want = p * 16 + cur[x], level = want >= 2048 ? 4096 : 0;
-            const int32_t e = want - level;
-            cur[x + 1] += e * 7 / 16;
-            nxt[x - 1] += e * 3 / 16;
-            nxt[x] += e * 5 / 16;
-            nxt[x + 1] += e / 16;
-            p = level ? 1 : 0;
-        }
-    }
+    diffuse(
+        px, w, h, [&](int32_t x, int32_t y) { return px[static_cast<size_t>(y) * w + x] * 16; },
+        [](int32_t want, uint8_t* index) {
+            *index = want >= 2048 ? 1 : 0;
+            return *index ? 4096 : 0;
+        });
 }
 
 } // namespace
