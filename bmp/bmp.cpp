@@ -1,5 +1,6 @@
 #include "bmp.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -162,18 +163,20 @@ const char* read_rle(const uint8_t* p, const uint8_t* end, unsigned bits, size_t
         const unsigned n = p[0], c = p[1];
         p += 2;
         if (n > 0 || c >= 3) { // n pixels of c, or c pixels as they are
-            const size_t count = n > 0 ? n : c;
-            if (y >= height || width - x < count) return kLeaves;
+            // Pixels past the right edge are dropped: encoders let a row's
+            // last run cover the row's padding.
+            const size_t count = n > 0 ? n : c, kept = std::min(count, width - x);
+            if (y >= height) return kLeaves;
             uint8_t* row = pixels ? pixels + (height - 1 - y) * width + x : nullptr;
-            x += count;
+            x += kept;
             if (n > 0) {
-                for (size_t i = 0; row && i < count; i++)
+                for (size_t i = 0; row && i < kept; i++)
                     row[i] = static_cast<uint8_t>(bits == 8 ? c : i % 2 ? c & 15 : c >> 4);
                 continue;
             }
             const size_t padded = ((count * bits + 7) / 8 + 1) & ~size_t{1};
             if (static_cast<size_t>(end - p) < padded) break;
-            if (row) kzp_unpack_indices(p, bits, count, row);
+            if (row) kzp_unpack_indices(p, bits, kept, row);
             p += padded;
         } else if (c == 0) { // end of line
             if (y >= height) return kLeaves;

@@ -73,9 +73,11 @@ int write_bmp(std::FILE* output, const uint8_t* data, int64_t length);
 //   0, n           (n >= 3) n indices follow, one per byte (RLE8) or two (RLE4), the
 //                  whole padded to an even number of bytes
 //
-// Pixels that a delta or the end of the bitmap skips are index 0.  A run or a
-// delta that leaves the picture, or data ending without the end of the bitmap,
-// is damage.
+// Pixels that a delta or the end of the bitmap skips are index 0.  The pixels
+// of a run that lie past the right edge are dropped (ImageMagick, GraphicsMagick
+// and GIMP let a row's last run cover the row's padding); they never wrap onto
+// the next row.  A delta that leaves the picture, data for a row above the top,
+// or data ending without the end of the bitmap, is damage.
 
 // RLE pictures of more pixels than this are refused by default: their files do
 // not bound them (an early end of bitmap stands for any number of zeros).

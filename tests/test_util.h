@@ -139,8 +139,10 @@ inline std::string packed(const uint8_t* indices, size_t count, uint32_t bits, s
 // RLE8 or RLE4 pixel data for `rows` (bottom row first) of `width` pixels: runs of one pixel
 // (RLE4: of two in turn), pixels as they are between, a delta over four or more zeros (to the
 // next row up when the zeros reach as far), and the end of the bitmap when only zeros are left.
+// A row's last run covers its padding too, as ImageMagick's do.
 inline std::string rle_pixels(const std::vector<Bytes>& rows, size_t width, uint32_t bits) {
     std::string out;
+    const size_t pad = (4 - width % 4) % 4;
     auto zeros = [&](size_t y, size_t x) { // zero pixels from (x, y) on, row after row
         size_t n = y * width + x;
         while (n < rows.size() * width && !rows[n / width][n % width])
@@ -153,7 +155,7 @@ inline std::string rle_pixels(const std::vector<Bytes>& rows, size_t width, uint
         const size_t same_run = bits == 8 ? 1 : 2;
         auto run = [&](size_t at) {
             size_t n = 0;
-            while (at + n < width && n < 255 && row[at + n] == row[at + n % same_run])
+            while (at + n < width && n < 250 && row[at + n] == row[at + n % same_run])
                 n++;
             return n;
         };
@@ -165,13 +167,19 @@ inline std::string rle_pixels(const std::vector<Bytes>& rows, size_t width, uint
         } else if (skip >= 4) {
             out += {0, 2, char(skip), 0}, x += skip;
         } else if (size_t n = run(x); n >= 3 || width - x < 3) {
-            out += {char(n), char(bits == 8 ? row[x] : row[x] << 4 | row[x + (n > 1)])}, x += n;
+            const size_t past = x + n == width ? pad : 0;
+            out += {char(n + past), char(bits == 8 ? row[x] : row[x] << 4 | row[x + (n > 1)])};
+            x += n;
         } else {
             size_t count = 0; // up to where a run of three begins
-            while (x + count < width && count < 255 && (count < 3 || run(x + count) < 3))
+            while (x + count < width && count < 250 && (count < 3 || run(x + count) < 3))
                 count++;
-            out += {0, char(count)};
-            out += packed(&row[x], count, bits, ((count * bits + 7) / 8 + 1) / 2 * 2), x += count;
+            Bytes pixels(&row[x], &row[x] + count);
+            pixels.resize(count + (x + count == width ? pad : 0), 1);
+            out += {0, char(pixels.size())};
+            out += packed(pixels.data(), pixels.size(), bits,
+                          ((pixels.size() * bits + 7) / 8 + 1) / 2 * 2);
+            x += count;
         }
     }
     return out + "\0\1"s;
