@@ -2,7 +2,8 @@
 //
 //   decode_bench [google benchmark flags]     the benchmarks
 //   decode_bench --once KIND fast|bytewise    one decode, for callgrind
-//   decode_bench --write KIND FILE            writes the picture as a KZP file
+//   decode_bench --write KIND FILE            writes the picture as a KZP file (KIND-shuffled:
+//                                             the same picture, its palette shuffled)
 //   decode_bench --archive DIR N              an archive of N small entries and its list
 #include <benchmark/benchmark.h>
 
@@ -12,8 +13,8 @@
 #include <string>
 
 #include "bmp/bmp.h"
-#include "lzss/lzss.h"
 #include "convert.h"
+#include "lzss/lzss.h"
 #include "sample_images.h"
 
 namespace {
@@ -25,11 +26,16 @@ struct Sample {
     std::FILE* file; // the stream, in the page cache
 };
 
+// Kinds past the named ones stand for the same pictures with their palettes
+// shuffled ("KIND-shuffled").
+constexpr int kKinds = static_cast<int>(std::size(kSampleNames));
+
 Sample& sample(int kind) {
-    static Sample samples[4];
+    static Sample samples[2 * kKinds];
     Sample& s = samples[kind];
     if (s.file) return s;
-    s.image = make_sample_image(static_cast<SampleKind>(kind), kSide, kSide);
+    s.image = make_sample_image(static_cast<SampleKind>(kind % kKinds), kSide, kSide);
+    if (kind >= kKinds) s.image = shuffle_palette(s.image, 1);
     s.stream = lzss_encode(s.image);
     s.file = std::tmpfile();
     std::fwrite(s.stream.data(), 1, s.stream.size(), s.file);
@@ -84,8 +90,9 @@ void BM_Job(benchmark::State& state, int kind, OutputFormat format) {
 }
 
 int kind_named(const char* name) {
-    for (int kind = 0; kind < static_cast<int>(std::size(kSampleNames)); kind++)
-        if (std::strcmp(name, kSampleNames[kind]) == 0) return kind;
+    for (int kind = 0; kind < 2 * kKinds; kind++)
+        if (name == std::string(kSampleNames[kind % kKinds]) + (kind < kKinds ? "" : "-shuffled"))
+            return kind;
     std::fprintf(stderr, "unknown picture kind '%s'\n", name);
     std::exit(2);
 }

@@ -16,9 +16,14 @@
 //         chunks of at most 1 MiB
 //   IEND  empty
 //
-// Each row takes the filter (none, sub, up or average, over whole bytes) whose
-// output has the smallest sum of magnitudes as signed bytes; Paeth, which
-// costs most to try, gains nothing on palette pictures of the kinds measured.
+// The rows go into the stream one of two ways, whichever compresses better
+// on probes of rows spread over the picture (on the whole picture when it is
+// small): each row with the filter (none, sub, up or average, over whole
+// bytes) whose output has the smallest sum of magnitudes as signed bytes,
+// which pays when the palette's order follows its colours; or every row
+// unfiltered, which pays when it does not.  The file is then no larger than
+// what zlib's default level makes of the unfiltered rows (Pillow's and
+// libpng's way for palette pictures), but for pictures of a few pixels.
 // Data that does not compress is stored in the stream as it is.
 #pragma once
 

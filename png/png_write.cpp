@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "kzp/kzp.h"
 #include "png.h"
@@ -11,13 +12,31 @@
 namespace {
 
 constexpr size_t kIdatMax = size_t{1} << 20;
-// libdeflate's level for the filtered rows.  Level 1 makes the sample
-// pictures a fifth to a third smaller than zlib's level 6 without filters, at
-// half the time of level 2.
-constexpr int kLevel = 1;
-constexpr size_t kProbe = 16384;                 // bytes per probe of compressibility
+constexpr size_t kProbe = 1 << 16;               // bytes per probe of the filtered rows
 constexpr size_t kStored = 65535;                // the longest stored deflate block
 constexpr uint8_t kZlibStored[2] = {0x78, 0x01}; // zlib header: deflate, 32 KiB window
+
+// How the rows are filtered.  Filters pay when neighbouring indices have
+// neighbouring colours (a palette ordered by colour): gradients become runs
+// of small differences.  When the palette is in no such order the
+// differences look like noise, and the indices compress better as they are,
+// which PNG's advice for palette pictures (and so libpng and Pillow) takes
+// for granted.
+enum Filtering : int { kFilterPerRow, kFilterNone };
+
+// The ways of writing the rows that are tried: filtered per row at
+// libdeflate's level 1; as they are at level 4 (greedy parsing), or at level
+// 7 (lazy), which has been smaller than zlib's default level 6 on every
+// picture measured but takes about twice as long as level 4, which is often
+// as small.  libdeflate stores inputs of fewer than 55 - 4 x level bytes as
+// they are; below kTiny bytes every way is compressed at level 12, which
+// stores only up to 7 bytes.
+struct Way {
+    Filtering filtering;
+    int level;
+};
+constexpr Way kWays[3] = {{kFilterPerRow, 1}, {kFilterNone, 4}, {kFilterNone, 7}};
+constexpr size_t kTiny = 512;
 
 struct Free {
     void operator()(void* p) const { std::free(p); }
@@ -56,25 +75,30 @@ inline uint32_t magnitude(uint8_t r) {
 }
 
 // Writes row `y` of `image` filtered to `out`: the filter byte, then the
-// output of the filter (none, sub, up or average: 0 to 3) whose output has the
-// smallest sum of magnitudes.  `zeros` is the row above the first.  The loops
-// are plain so that the compiler vectorises them.
-void filter_row(const KzpImage& image, size_t y, const uint8_t* zeros, uint8_t* out) {
+// row's indices as they are (kFilterNone) or the output of the filter (none,
+// sub, up or average: 0 to 3) whose output has the smallest sum of
+// magnitudes.  `zeros` is the row above the first.  The loops are plain so
+// that the compiler vectorises them.
+void filter_row(const KzpImage& image, size_t y, const uint8_t* zeros, Filtering filtering,
+                uint8_t* out) {
     const size_t width = static_cast<size_t>(image.width);
     const uint8_t* cur = image.pixels + y * width;
     const uint8_t* up = y ? cur - width : zeros;
-    // Byte x's neighbours are cur[x - 1] (a) and up[x] (b); a is 0 at x = 0.
-    uint32_t sums[4] = {magnitude(cur[0]), magnitude(cur[0]),
-                        magnitude(static_cast<uint8_t>(cur[0] - up[0])),
-                        magnitude(static_cast<uint8_t>(cur[0] - (up[0] >> 1)))};
-    for (size_t x = 1; x < width; x++) {
-        const uint8_t v = cur[x], a = cur[x - 1], b = up[x];
-        sums[0] += magnitude(v);
-        sums[1] += magnitude(static_cast<uint8_t>(v - a));
-        sums[2] += magnitude(static_cast<uint8_t>(v - b));
-        sums[3] += magnitude(static_cast<uint8_t>(v - ((a + b) >> 1)));
+    int type = 0;
+    if (filtering == kFilterPerRow) {
+        // Byte x's neighbours are cur[x - 1] (a) and up[x] (b); a is 0 at x = 0.
+        uint32_t sums[4] = {magnitude(cur[0]), magnitude(cur[0]),
+                            magnitude(static_cast<uint8_t>(cur[0] - up[0])),
+                            magnitude(static_cast<uint8_t>(cur[0] - (up[0] >> 1)))};
+        for (size_t x = 1; x < width; x++) {
+            const uint8_t v = cur[x], a = cur[x - 1], b = up[x];
+            sums[0] += magnitude(v);
+            sums[1] += magnitude(static_cast<uint8_t>(v - a));
+            sums[2] += magnitude(static_cast<uint8_t>(v - b));
+            sums[3] += magnitude(static_cast<uint8_t>(v - ((a + b) >> 1)));
+        }
+        type = static_cast<int>(std::min_element(sums, sums + 4) - sums);
     }
-    const int type = static_cast<int>(std::min_element(sums, sums + 4) - sums);
     *out++ = static_cast<uint8_t>(type);
     out[0] = static_cast<uint8_t>(cur[0] - (type == 2 ? up[0] : type == 3 ? up[0] >> 1 : 0));
     switch (type) {
@@ -96,29 +120,46 @@ void filter_row(const KzpImage& image, size_t y, const uint8_t* zeros, uint8_t* 
     }
 }
 
-// Whether deflate gains nothing on the filtered rows: four probes of rows
-// spread over the picture, each compressed fast, fail to fit in 98% of their
-// size.  `row` holds one filtered row.
-bool incompressible(const KzpImage& image, const uint8_t* zeros, uint8_t* row) {
+// How a picture larger than its probes is written: one of kWays, or stored
+// blocks when deflate gains nothing on it.
+struct Plan {
+    Way way;
+    bool stored;
+};
+
+// Filters four probes of rows spread over the picture each way and
+// compresses them, and takes the way whose probes are smallest, level 4
+// unless level 7 beats it by 0.5%.  When even the smallest probes are not
+// under 98% of their size the picture does not compress: it is then written
+// in stored blocks as the rows are filtered, with no buffer for them all.
+// `row` holds one filtered row.
+Plan plan(const KzpImage& image, const uint8_t* zeros, uint8_t* row) {
     const size_t width = static_cast<size_t>(image.width) + 1;
     const size_t height = static_cast<size_t>(image.height);
-    if (width * height < 4 * kProbe) return false;
-    Compressor fast(libdeflate_alloc_compressor(1));
     Buffer probe = allocate(kProbe), out = allocate(kProbe);
-    if (!fast || !probe || !out) return false;
-    for (size_t i = 0; i < 4; i++) {
-        size_t filled = 0;
-        for (size_t y = (height - 1) * i / 4; filled < kProbe && y < height; y++) {
-            filter_row(image, y, zeros, row);
-            const size_t take = std::min(width, kProbe - filled);
-            std::memcpy(probe.get() + filled, row, take);
-            filled += take;
+    if (!probe || !out) return {kWays[0], false};
+    size_t sizes[3] = {0, 0, 0}, total = 0;
+    for (size_t way = 0; way < 3; way++) {
+        Compressor compressor(libdeflate_alloc_compressor(kWays[way].level));
+        for (size_t i = 0; i < 4; i++) {
+            size_t filled = 0;
+            for (size_t y = (height - 1) * i / 4; filled < kProbe && y < height; y++) {
+                filter_row(image, y, zeros, kWays[way].filtering, row);
+                const size_t take = std::min(width, kProbe - filled);
+                std::memcpy(probe.get() + filled, row, take);
+                filled += take;
+            }
+            const size_t size = compressor
+                                    ? libdeflate_deflate_compress(compressor.get(), probe.get(),
+                                                                  filled, out.get(), filled)
+                                    : 0;
+            sizes[way] += size ? size : filled;
+            total += way == 0 ? filled : 0;
         }
-        if (libdeflate_deflate_compress(fast.get(), probe.get(), filled, out.get(),
-                                        filled * 49 / 50) != 0)
-            return false;
     }
-    return true;
+    sizes[1] -= sizes[1] / 200;
+    const size_t best = static_cast<size_t>(std::min_element(sizes, sizes + 3) - sizes);
+    return {kWays[best], sizes[best] >= total * 49 / 50};
 }
 
 // IDAT chunks of kIdatMax bytes gathered from pieces of the zlib stream.
@@ -144,7 +185,8 @@ struct IdatWriter {
 
 // The filtered rows as a zlib stream of stored blocks, written as they are
 // filtered: no buffer holds the whole picture.
-bool write_stored(IdatWriter& idat, const KzpImage& image, const uint8_t* zeros, uint8_t* row) {
+bool write_stored(IdatWriter& idat, const KzpImage& image, const uint8_t* zeros,
+                  Filtering filtering, uint8_t* row) {
     const size_t width = static_cast<size_t>(image.width) + 1;
     const size_t total = width * static_cast<size_t>(image.height);
     idat.put(kZlibStored, 2);
@@ -159,7 +201,7 @@ bool write_stored(IdatWriter& idat, const KzpImage& image, const uint8_t* zeros,
                 static_cast<uint8_t>(~block_left >> 8)};
             idat.put(header, 5);
         }
-        if (row_at == width) filter_row(image, y++, zeros, row), row_at = 0;
+        if (row_at == width) filter_row(image, y++, zeros, filtering, row), row_at = 0;
         const size_t take = std::min(width - row_at, block_left);
         idat.put(row + row_at, take);
         adler = libdeflate_adler32(adler, row + row_at, take);
@@ -173,14 +215,14 @@ bool write_stored(IdatWriter& idat, const KzpImage& image, const uint8_t* zeros,
 }
 
 // The filtered rows compressed by libdeflate; nullptr when memory is short.
-Buffer compress(const KzpImage& image, const uint8_t* zeros, size_t* size) {
+Buffer compress(const KzpImage& image, const uint8_t* zeros, Way way, size_t* size) {
     const size_t width = static_cast<size_t>(image.width) + 1;
     const size_t raw_size = width * static_cast<size_t>(image.height);
     Buffer raw = allocate(raw_size);
-    Compressor compressor(libdeflate_alloc_compressor(kLevel));
+    Compressor compressor(libdeflate_alloc_compressor(way.level));
     if (!raw || !compressor) return nullptr;
     for (size_t y = 0; y < static_cast<size_t>(image.height); y++)
-        filter_row(image, y, zeros, raw.get() + y * width);
+        filter_row(image, y, zeros, way.filtering, raw.get() + y * width);
     const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), raw_size);
     Buffer stream = allocate(bound);
     if (stream)
@@ -199,11 +241,28 @@ int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
     Buffer zeros = allocate(width), row = allocate(width + 1);
     if (!zeros || !row) return kPngNoMemory;
     std::memset(zeros.get(), 0, width);
-    const bool stored = incompressible(image, zeros.get(), row.get());
+    // A picture no larger than its probes would be is compressed whole every
+    // way, and the smallest stream kept.
+    const size_t raw_size = (width + 1) * static_cast<size_t>(image.height);
+    Plan chosen{kWays[0], false};
+    Buffer stream;
     size_t stream_size = 0;
-    Buffer stream = stored ? nullptr : compress(image, zeros.get(), &stream_size);
+    for (size_t way = 0; raw_size <= 4 * kProbe && way < 3; way++) {
+        size_t size = 0;
+        Buffer candidate =
+            compress(image, zeros.get(),
+                     {kWays[way].filtering, raw_size < kTiny ? 12 : kWays[way].level}, &size);
+        if (!candidate) return kPngNoMemory;
+        if (!stream || size < stream_size) stream = std::move(candidate), stream_size = size;
+    }
+    if (!stream) {
+        chosen = plan(image, zeros.get(), row.get());
+        if (!chosen.stored && !(stream = compress(image, zeros.get(), chosen.way, &stream_size)))
+            return kPngNoMemory;
+    }
+    const bool stored = chosen.stored;
     IdatWriter idat{output, stored ? allocate(kIdatMax) : nullptr};
-    if (!(stored ? idat.chunk : stream)) return kPngNoMemory;
+    if (stored && !idat.chunk) return kPngNoMemory;
 
     static const uint8_t kSignature[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
     uint8_t header[13] = {0, 0, 0, 0, 0, 0, 0, 0, 8, 3, 0, 0, 0};
@@ -216,7 +275,7 @@ int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
               write_chunk(output, "IHDR", header, sizeof header) &&
               write_chunk(output, "PLTE", palette, sizeof palette);
     if (stored) {
-        ok = ok && write_stored(idat, image, zeros.get(), row.get());
+        ok = ok && write_stored(idat, image, zeros.get(), chosen.way.filtering, row.get());
     } else {
         for (size_t at = 0; ok && at < stream_size; at += kIdatMax)
             ok = write_chunk(output, "IDAT", stream.get() + at,
