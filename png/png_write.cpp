@@ -1,6 +1,7 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -25,18 +26,24 @@ constexpr uint8_t kZlibStored[2] = {0x78, 0x01}; // zlib header: deflate, 32 KiB
 enum Filtering : int { kFilterPerRow, kFilterNone };
 
 // The ways of writing the rows that are tried: filtered per row at
-// libdeflate's level 1; as they are at level 4 (greedy parsing), or at level
-// 7 (lazy), which has been smaller than zlib's default level 6 on every
-// picture measured but takes about twice as long as level 4, which is often
-// as small.  libdeflate stores inputs of fewer than 55 - 4 x level bytes as
-// they are; below kTiny bytes every way is compressed at level 12, which
-// stores only up to 7 bytes.
+// libdeflate's level 1; or as they are at level 4 (greedy parsing), 7 (lazy)
+// or 10 (near-optimal).  Level 10 takes two to three times as long as zlib's
+// default level 6 (Pillow's) and is only tried on rows of up to
+// kNearOptimalMax bytes; there levels 4 to 7 can come out a few per cent
+// larger than zlib's on noisy pictures (zlib ends a block every 32 Ki
+// symbols and adapts its codes to the colours at hand), but not on larger
+// ones, where level 7 takes half of zlib's time and level 4 a quarter and is
+// often as small.  libdeflate stores inputs of fewer than 55 - 4 x level
+// bytes as they are; below kTiny bytes every way is compressed at level 12,
+// which stores only up to 7 bytes.
 struct Way {
     Filtering filtering;
     int level;
 };
-constexpr Way kWays[3] = {{kFilterPerRow, 1}, {kFilterNone, 4}, {kFilterNone, 7}};
+constexpr Way kWays[4] = {
+    {kFilterPerRow, 1}, {kFilterNone, 4}, {kFilterNone, 7}, {kFilterNone, 10}};
 constexpr size_t kTiny = 512;
+constexpr size_t kNearOptimalMax = size_t{2} << 20;
 
 struct Free {
     void operator()(void* p) const { std::free(p); }
@@ -127,20 +134,21 @@ struct Plan {
     bool stored;
 };
 
-// Filters four probes of rows spread over the picture each way and
-// compresses them, and takes the way whose probes are smallest, level 4
-// unless level 7 beats it by 0.5%.  When even the smallest probes are not
-// under 98% of their size the picture does not compress: it is then written
-// in stored blocks as the rows are filtered, with no buffer for them all.
-// `row` holds one filtered row.
-Plan plan(const KzpImage& image, const uint8_t* zeros, uint8_t* row) {
+// Filters four probes of rows spread over the picture each of the first
+// `ways` ways and compresses them, and takes the way whose probes are
+// smallest, level 4 unless level 7 beats it by 0.5%.  When even the smallest
+// probes are not under 98% of their size the picture does not compress: it
+// is then written in stored blocks as the rows are filtered, with no buffer
+// for them all.  `row` holds one filtered row.
+Plan plan(const KzpImage& image, const uint8_t* zeros, size_t ways, uint8_t* row) {
     const size_t width = static_cast<size_t>(image.width) + 1;
     const size_t height = static_cast<size_t>(image.height);
     Buffer probe = allocate(kProbe), out = allocate(kProbe);
     if (!probe || !out) return {kWays[0], false};
-    size_t sizes[3] = {0, 0, 0}, total = 0;
-    for (size_t way = 0; way < 3; way++) {
+    size_t sizes[4] = {SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX}, total = 0;
+    for (size_t way = 0; way < ways; way++) {
         Compressor compressor(libdeflate_alloc_compressor(kWays[way].level));
+        sizes[way] = 0;
         for (size_t i = 0; i < 4; i++) {
             size_t filled = 0;
             for (size_t y = (height - 1) * i / 4; filled < kProbe && y < height; y++) {
@@ -158,7 +166,7 @@ Plan plan(const KzpImage& image, const uint8_t* zeros, uint8_t* row) {
         }
     }
     sizes[1] -= sizes[1] / 200;
-    const size_t best = static_cast<size_t>(std::min_element(sizes, sizes + 3) - sizes);
+    const size_t best = static_cast<size_t>(std::min_element(sizes, sizes + 4) - sizes);
     return {kWays[best], sizes[best] >= total * 49 / 50};
 }
 
@@ -244,10 +252,11 @@ int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
     // A picture no larger than its probes would be is compressed whole every
     // way, and the smallest stream kept.
     const size_t raw_size = (width + 1) * static_cast<size_t>(image.height);
+    const size_t ways = raw_size < kTiny ? 2 : raw_size <= kNearOptimalMax ? 4 : 3;
     Plan chosen{kWays[0], false};
     Buffer stream;
     size_t stream_size = 0;
-    for (size_t way = 0; raw_size <= 4 * kProbe && way < 3; way++) {
+    for (size_t way = 0; raw_size <= 4 * kProbe && way < ways; way++) {
         size_t size = 0;
         Buffer candidate =
             compress(image, zeros.get(),
@@ -256,7 +265,7 @@ int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
         if (!stream || size < stream_size) stream = std::move(candidate), stream_size = size;
     }
     if (!stream) {
-        chosen = plan(image, zeros.get(), row.get());
+        chosen = plan(image, zeros.get(), ways, row.get());
         if (!chosen.stored && !(stream = compress(image, zeros.get(), chosen.way, &stream_size)))
             return kPngNoMemory;
     }
