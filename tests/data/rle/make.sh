@@ -7,7 +7,7 @@
 #   NAME.ref.png  Pillow 9.4: Image.open(NAME.bmp).save(NAME.ref.png); for the
 #                 files it cannot read (GIMP's RLE4 files with an absolute run
 #                 of an odd length: Pillow 9.4 reads one byte too few for it)
-#                 ImageMagick: convert NAME.bmp PNG8:NAME.ref.png
+#                 GIMP: gimp-file-load NAME.bmp, gimp-file-save NAME.ref.png
 # for widths 1 to 9, 31 and 333.  The sources are palette pictures drawn here:
 # rows of runs and of single pixels, a run or single pixels at the end.
 # Debian 12 packages: imagemagick graphicsmagick gimp python3-pil.
@@ -52,5 +52,9 @@ done
 for bmp in *.bmp; do
     ref=${bmp%.bmp}.ref.png
     /usr/bin/python3 -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2])' \
-        "$bmp" "$ref" 2>/dev/null || /usr/bin/convert "$bmp" "PNG8:$ref"
+        "$bmp" "$ref" 2>/dev/null ||
+        gimp -i -b "(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE \"$bmp\" \"\")))
+                           (layer (car (gimp-image-get-active-layer image))))
+                      (gimp-file-save RUN-NONINTERACTIVE image layer \"$ref\" \"\"))" \
+            -b '(gimp-quit 0)' >/dev/null 2>&1
 done
