@@ -198,7 +198,7 @@ const char* read_rle(const uint8_t* p, const uint8_t* end, unsigned bits, size_t
 // The fault in the layout `info` describes for a file of `size` bytes, or null.
 const char* layout_fault(const BmpInfo& info, size_t size, size_t pixels, size_t colours) {
     const size_t table = 14 + info.header;
-    if (colours > size_t{1} << info.bits)
+    if (colours > size_t{1} << std::min(info.bits, 24u))
         return "its colour table has more entries than its bit depth can index";
     if (info.width < 0 || info.height == INT32_MIN) return "its width or height is out of range";
     if (info.compression && info.height < 0) return "its RLE rows are stored top-down";
@@ -211,8 +211,20 @@ const char* layout_fault(const BmpInfo& info, size_t size, size_t pixels, size_t
 
 } // namespace
 
-int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail,
-             uint64_t max_pixels) {
+namespace {
+
+// Whether `info` describes a true-colour picture bmp_read_colours reads.
+bool true_colour(const BmpInfo& info, const uint8_t* file, size_t size) {
+    if (info.compression == 0) return info.bits == 24 || info.bits == 32;
+    return info.bits == 32 && (info.compression == 3 || info.compression == 6) &&
+           info.header != 64 && size >= 66 && read_le32(file + 54) == 0xFF0000 &&
+           read_le32(file + 58) == 0xFF00 && read_le32(file + 62) == 0xFF;
+}
+
+// Reads the picture into `image` (a palette picture, in the decoded layout)
+// or, when `colours` is not null, as its colours.
+int read_bmp(const uint8_t* file, size_t size, std::vector<uint8_t>* image, KzpColours* colours,
+             const char** detail, uint64_t max_pixels) {
     *detail = nullptr;
     if (size < 2 || file[0] != 'B' || file[1] != 'M') return kBmpNotBmp;
     *detail = "it ends inside its headers";
@@ -224,15 +236,18 @@ int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, cons
         return kBmpNotPalette;
     }
     if (size < 14 + header) return kBmpDamaged;
-    const BmpInfo info = read_info(file);
-    if ((*detail = other_kind(info))) return kBmpNotPalette;
-    if (info.bits != 1 && info.bits != 4 && info.bits != 8) {
+    BmpInfo info = read_info(file);
+    const bool rgb = colours && true_colour(info, file, size);
+    if (!rgb && (*detail = other_kind(info))) return kBmpNotPalette;
+    if (!rgb && info.bits != 1 && info.bits != 4 && info.bits != 8) {
         *detail = "its bit depth is none of 1, 2, 4, 8, 16, 24, 32 and 64";
         return kBmpDamaged;
     }
-    const size_t colours = info.colours ? info.colours : size_t{1} << info.bits;
+    // A true-colour picture's table, if any, is not used.
+    const size_t entries = rgb ? 0 : info.colours ? info.colours : size_t{1} << info.bits;
     const size_t pixels = static_cast<uint32_t>(read_le32(file + 10));
-    if ((*detail = layout_fault(info, size, pixels, colours))) return kBmpDamaged;
+    info.compression = rgb ? 0 : info.compression;
+    if ((*detail = layout_fault(info, size, pixels, entries))) return kBmpDamaged;
     const size_t width = static_cast<size_t>(info.width);
     const size_t rows = static_cast<size_t>(info.height < 0 ? -info.height : info.height);
     if (info.compression && uint64_t{width} * rows > max_pixels) return kBmpTooLarge;
@@ -241,9 +256,23 @@ int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, cons
         *detail = "it ends before its last row";
         return kBmpDamaged;
     }
+    *detail = nullptr;
+    if (rgb) { // blue, green, red, then for 32 bits a byte not used
+        *colours = KzpColours{static_cast<int32_t>(width), static_cast<int32_t>(rows),
+                              std::vector<uint8_t>(3 * width * rows)};
+        const size_t step = info.bits / 8;
+        for (size_t y = 0; y < rows; y++) {
+            const uint8_t* from = file + pixels + (info.height > 0 ? rows - 1 - y : y) * row_size;
+            for (size_t x = 0; x < width; x++, from += step) {
+                uint8_t* to = &colours->rgb[3 * (y * width + x)];
+                to[0] = from[2], to[1] = from[1], to[2] = from[0];
+            }
+        }
+        return kBmpRead;
+    }
 
     uint8_t palette[1024] = {};
-    for (size_t i = 0; i < colours; i++) {
+    for (size_t i = 0; i < entries; i++) {
         const uint8_t* bgr = file + 14 + header + info.entry * i;
         palette[4 * i] = bgr[2];
         palette[4 * i + 1] = bgr[1];
@@ -264,5 +293,23 @@ int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, cons
     }
     *image = kzp_image_bytes(static_cast<int32_t>(width), static_cast<int32_t>(rows),
                              top_down.data(), palette);
+    if (colours) {
+        KzpImage parsed;
+        kzp_image_parse(image->data(), static_cast<int64_t>(image->size()), &parsed);
+        *colours = kzp_image_colours(parsed);
+    }
     return kBmpRead;
+}
+
+} // namespace
+
+int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail,
+             uint64_t max_pixels) {
+    return read_bmp(file, size, image, nullptr, detail, max_pixels);
+}
+
+int bmp_read_colours(const uint8_t* file, size_t size, KzpColours* picture, const char** detail,
+                     uint64_t max_pixels) {
+    std::vector<uint8_t> image;
+    return read_bmp(file, size, &image, picture, detail, max_pixels);
 }

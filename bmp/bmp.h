@@ -99,3 +99,11 @@ enum BmpReadResult : int {
 // refused before anything is allocated.
 int bmp_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail,
              uint64_t max_pixels = kBmpMaxPixels);
+
+// Reads the BMP file of `size` bytes at `file` as its colours: every kind
+// bmp_read reads, and true-colour pictures of 24 bits or of 32 bits (blue,
+// green, red and an unused or alpha byte: uncompressed, or with bit fields
+// of those bytes, the masks 0xFF0000, 0xFF00 and 0xFF at offset 54), rows
+// either way up.  Other kinds are refused with kBmpNotPalette, naming them.
+int bmp_read_colours(const uint8_t* file, size_t size, KzpColours* picture, const char** detail,
+                     uint64_t max_pixels = kBmpMaxPixels);

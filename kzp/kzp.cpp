@@ -1,5 +1,6 @@
 #include "kzp.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -52,4 +53,72 @@ void kzp_unpack_indices(const uint8_t* packed, unsigned bits, size_t count, uint
         const size_t bit = i * bits;
         out[i] = static_cast<uint8_t>(packed[bit / 8] >> (8 - bits - bit % 8) & mask);
     }
+}
+
+KzpColours kzp_image_colours(const KzpImage& image) {
+    const size_t count = image.height > 0 ? static_cast<size_t>(image.width) * image.height : 0;
+    KzpColours colours{image.width, image.height, std::vector<uint8_t>(3 * count)};
+    for (size_t i = 0; i < count; i++)
+        std::memcpy(&colours.rgb[3 * i], image.palette + 4 * image.pixels[i], 3);
+    return colours;
+}
+
+std::vector<uint8_t> kzp_with_pixels(const std::vector<uint8_t>& target, const uint8_t* pixels,
+                                     const uint8_t* palette) {
+    KzpImage image;
+    kzp_image_parse(target.data(), static_cast<int64_t>(target.size()), &image);
+    std::vector<uint8_t> out(target);
+    const size_t at = static_cast<size_t>(image.palette - target.data());
+    if (image.pixels) {
+        const size_t from = static_cast<size_t>(image.pixels - target.data());
+        std::memcpy(&out[from], pixels, at - from);
+    }
+    if (palette) std::memcpy(&out[at], palette, 1024);
+    return out;
+}
+
+bool kzp_map_picture(const std::vector<uint8_t>& target, const KzpColours& picture,
+                     std::vector<uint8_t>* out, KzpUnmapped* unmapped) {
+    const uint8_t* rgb = picture.rgb.data();
+    KzpImage image;
+    kzp_image_parse(target.data(), static_cast<int64_t>(target.size()), &image);
+    // The lowest index of each colour the palette holds, in an open-addressed
+    // table of colours (red, green, blue as 24 bits; 1 << 24: empty).
+    constexpr size_t kSlots = 1024;
+    uint32_t colours[kSlots];
+    uint8_t lowest[kSlots] = {};
+    std::fill_n(colours, kSlots, 1u << 24);
+    auto colour_at = [](const uint8_t* p) { return uint32_t{p[0]} << 16 | p[1] << 8 | p[2]; };
+    auto slot = [&](uint32_t colour) {
+        size_t at = (colour * 2654435761u) >> 22;
+        while (colours[at] != colour && colours[at] != 1u << 24)
+            at = (at + 1) % kSlots;
+        return at;
+    };
+    for (int i = 255; i >= 0; i--) {
+        const uint32_t colour = colour_at(image.palette + 4 * i);
+        const size_t at = slot(colour);
+        colours[at] = colour;
+        lowest[at] = static_cast<uint8_t>(i);
+    }
+    const size_t count = image.pixels ? static_cast<size_t>(image.width) * image.height : 0;
+    std::vector<uint8_t> indices(count);
+    *unmapped = KzpUnmapped{};
+    for (size_t i = 0; i < count; i++) {
+        const uint32_t colour = colour_at(rgb + 3 * i);
+        if (colour_at(image.palette + 4 * image.pixels[i]) == colour) {
+            indices[i] = image.pixels[i];
+            continue;
+        }
+        const size_t at = slot(colour);
+        indices[i] = lowest[at];
+        if (colours[at] == colour || unmapped->pixels++) continue;
+        unmapped->x = static_cast<int32_t>(i % static_cast<size_t>(image.width));
+        unmapped->y = static_cast<int32_t>(i / static_cast<size_t>(image.width));
+        unmapped->red = rgb[3 * i], unmapped->green = rgb[3 * i + 1],
+        unmapped->blue = rgb[3 * i + 2];
+    }
+    if (unmapped->pixels) return false;
+    *out = kzp_with_pixels(target, indices.data());
+    return true;
 }

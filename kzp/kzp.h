@@ -39,3 +39,37 @@ std::vector<uint8_t> kzp_image_bytes(int32_t width, int32_t height, const uint8_
 // Spreads `count` indices of `bits` bits each (1, 2, 4 or 8), packed from the
 // most significant bit of `packed` on, into one byte each at `out`.
 void kzp_unpack_indices(const uint8_t* packed, unsigned bits, size_t count, uint8_t* out);
+
+// A picture given by its colours: red, green, blue per pixel, top row first.
+struct KzpColours {
+    int32_t width, height;
+    std::vector<uint8_t> rgb;
+};
+
+// The colours of an image's pixels through its palette (none for a height of
+// 0 or less).
+KzpColours kzp_image_colours(const KzpImage& image);
+
+// The decoded image `target` (its layout fits) with `pixels` (as many as it
+// has) in place of its pixels and, when `palette` is not null, those 1024
+// bytes in place of its palette: the bytes in front of the pixels and the
+// width and height are kept, and so the length.
+std::vector<uint8_t> kzp_with_pixels(const std::vector<uint8_t>& target, const uint8_t* pixels,
+                                     const uint8_t* palette = nullptr);
+
+// The pixels of a picture whose colours a palette does not hold.
+struct KzpUnmapped {
+    uint64_t pixels;          // how many
+    int32_t x, y;             // the first of them, counted from the top left
+    uint8_t red, green, blue; // its colour
+};
+
+// Puts a picture of target's width and height into the decoded image
+// `target` (its layout fits) with target's palette: each pixel becomes the index target's
+// pixel at its place has, when that index has the pixel's colour (so that
+// unchanged pixels keep their indices where the palette repeats a colour),
+// else the lowest index with its colour.  The result is kzp_with_pixels of
+// those indices.  False when some colour is in no palette entry; then
+// `*unmapped` tells which pixels.
+bool kzp_map_picture(const std::vector<uint8_t>& target, const KzpColours& picture,
+                     std::vector<uint8_t>* out, KzpUnmapped* unmapped);

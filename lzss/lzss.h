@@ -116,10 +116,31 @@ struct LzssEncodeOptions {
     // Threads that search for matches, each in a piece of at least 64 KiB;
     // 0: one per processor.  The stream is the same for any number.
     int threads = 0;
+    // The size of the stream in bytes, for lzss_encode_into; 0: the smallest.
+    // A stream of a literals and b references is ceil((9a + 17b) / 8) bytes,
+    // so the smallest is made longer by parse choices alone (references
+    // written as literals, or shortened by a literal in front): never by
+    // bytes that decode to nothing.  That reaches every size from the
+    // smallest up to nearly the all-literal size, ceil(9 * size / 8), but
+    // for a size one byte over the smallest when its bits fill whole bytes,
+    // and some sizes when there are few references.
+    uint64_t target_size = 0;
 };
 
 // Compresses `size` bytes into a stored stream.
 std::vector<uint8_t> lzss_encode(const uint8_t* data, size_t size, LzssEncodeOptions options = {});
+
+enum LzssEncodeResult : int {
+    kLzssEncoded = 0,
+    kLzssTooLarge = -1,    // even the smallest stream is longer than options.target_size
+    kLzssUnreachable = -2, // no parse makes a stream of exactly options.target_size bytes
+};
+
+// Compresses `size` bytes into `*out`: a stream of options.target_size bytes
+// when it is not 0.  On kLzssTooLarge and kLzssUnreachable `*out` is the
+// smallest stream.
+int lzss_encode_into(const uint8_t* data, size_t size, std::vector<uint8_t>* out,
+                     LzssEncodeOptions options = {});
 
 inline std::vector<uint8_t> lzss_encode(const std::vector<uint8_t>& data,
                                         LzssEncodeOptions options = {}) {

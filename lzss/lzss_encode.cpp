@@ -213,7 +213,16 @@ void find_matches(const std::vector<uint8_t>& hist, size_t prefix, size_t from, 
 
 } // namespace
 
-std::vector<uint8_t> lzss_encode(const uint8_t* data, size_t size, LzssEncodeOptions options) {
+namespace {
+
+// The parse: at each position where an item starts, its length (1: a
+// literal) and, for a reference, its distance.
+struct Parse {
+    std::vector<uint8_t> length;
+    std::vector<uint16_t> distance;
+};
+
+Parse parse(const uint8_t* data, size_t size, LzssEncodeOptions options) {
     std::vector<uint8_t> hist;
     hist.reserve(kWindow + size + 24);
     hist.resize(kWindow);
@@ -223,15 +232,15 @@ std::vector<uint8_t> lzss_encode(const uint8_t* data, size_t size, LzssEncodeOpt
     // The longest match at every position, found in pieces side by side,
     // then the cheapest way from each position to the end; `length` ends up
     // holding the item chosen there (1: a literal).
-    std::vector<uint8_t> length(size);
-    std::vector<uint16_t> distance(size);
+    Parse p{std::vector<uint8_t>(size), std::vector<uint16_t>(size)};
+    std::vector<uint8_t>& length = p.length;
     const size_t threads = options.threads > 0 ? static_cast<size_t>(options.threads)
                                                : std::max(1u, std::thread::hardware_concurrency());
     const size_t pieces = std::clamp<size_t>(size / kPieceMin, 1, threads);
     const size_t prefix = tree_prefix(data, size);
     auto search = [&](size_t k) {
         find_matches(hist, prefix, size * k / pieces, size * (k + 1) / pieces, options.candidates,
-                     length.data(), distance.data());
+                     length.data(), p.distance.data());
     };
     // A thread the system refuses (std::thread reports that by throwing)
     // leaves its piece and those after it to this one.
@@ -250,34 +259,105 @@ std::vector<uint8_t> lzss_encode(const uint8_t* data, size_t size, LzssEncodeOpt
     if (options.greedy) {
         for (uint8_t& len : length)
             len = std::max<uint8_t>(len, 1);
-    } else {
-        // The cost from position j on, for the 18 positions after i, at
-        // [j % 32] and again at [j % 32 + 32]: those after i lie side by side.
-        uint32_t cost[64] = {};
-        for (size_t i = size; i-- > 0;) {
-            const uint32_t* after = cost + (i + 1) % 32; // [k]: from i + 1 + k on
-            const size_t longest = length[i];
-            uint32_t nearest = UINT32_MAX; // the cheapest rest after a reference
-            for (size_t k = kMinMatch - 1; k < longest; k++)
-                nearest = std::min(nearest, after[k]);
-            size_t choice = 1; // a literal, unless a reference is cheaper: the shortest then
-            if (longest >= kMinMatch && nearest + kReferenceBits < after[0] + kLiteralBits)
-                for (choice = kMinMatch; after[choice - 1] != nearest;)
-                    choice++;
-            cost[i % 32] = cost[i % 32 + 32] =
-                choice == 1 ? after[0] + kLiteralBits : nearest + kReferenceBits;
-            length[i] = static_cast<uint8_t>(choice);
-        }
+        return p;
     }
+    // The cost from position j on, for the 18 positions after i, at
+    // [j % 32] and again at [j % 32 + 32]: those after i lie side by side.
+    uint32_t cost[64] = {};
+    for (size_t i = size; i-- > 0;) {
+        const uint32_t* after = cost + (i + 1) % 32; // [k]: from i + 1 + k on
+        const size_t longest = length[i];
+        uint32_t nearest = UINT32_MAX; // the cheapest rest after a reference
+        for (size_t k = kMinMatch - 1; k < longest; k++)
+            nearest = std::min(nearest, after[k]);
+        size_t choice = 1; // a literal, unless a reference is cheaper: the shortest then
+        if (longest >= kMinMatch && nearest + kReferenceBits < after[0] + kLiteralBits)
+            for (choice = kMinMatch; after[choice - 1] != nearest;)
+                choice++;
+        cost[i % 32] = cost[i % 32 + 32] =
+            choice == 1 ? after[0] + kLiteralBits : nearest + kReferenceBits;
+        length[i] = static_cast<uint8_t>(choice);
+    }
+    return p;
+}
 
+// Lengthens the stream of `p` by `low` to `high` bits, by parse choices
+// alone: a reference of length n written as literals adds 9n - 17 bits (10
+// for n = 3), and one byte taken off the front of a reference of 4 or more
+// as a literal adds 9 (the rest still matches at the same distance).  With
+// k references converted (the k shortest, for the fewest bits) and the
+// others' 9-bit steps, s of them in all, every amount from their sum
+// 9 (L - 3k) + 10k (L: the k lengths' sum) to 9s + 10k can be made that is
+// k more than a multiple of 9, as 9n - 17 is 1 more than one.  So for each
+// amount in the window the fewest conversions k are tried that leave few
+// enough steps and are the amount mod 9.  False when none can be made.
+bool pad(Parse& p, uint64_t low, uint64_t high) {
+    std::vector<std::pair<uint8_t, uint32_t>> refs; // length, position
+    uint64_t steps = 0;                             // 9-bit steps there are
+    for (size_t i = 0; i < p.length.size(); i += p.length[i])
+        if (p.length[i] > 1) {
+            refs.emplace_back(p.length[i], static_cast<uint32_t>(i));
+            steps += p.length[i] - kMinMatch;
+        }
+    std::sort(refs.begin(), refs.end());
+    std::vector<uint64_t> sum{0}; // of the k shortest lengths
+    for (const auto& ref : refs)
+        sum.push_back(sum.back() + ref.first);
+    for (uint64_t add = low; add <= high; add++) {
+        uint64_t k = add > 9 * steps ? (add - 9 * steps + 9) / 10 : 0;
+        k += (add % 9 + 9 - k % 9) % 9;
+        if (k >= sum.size() || 9 * (sum[k] - kMinMatch * k) + 10 * k > add) continue;
+        for (size_t j = 0; j < k; j++)
+            std::fill_n(p.length.begin() + refs[j].second, refs[j].first, 1);
+        uint64_t left = (add - 9 * (sum[k] - kMinMatch * k) - 10 * k) / 9;
+        for (size_t j = k; left > 0; j++) {
+            const auto [n, at] = refs[j];
+            const size_t take = std::min<uint64_t>(left, n - kMinMatch);
+            std::fill_n(p.length.begin() + at, take, 1);
+            p.length[at + take] = static_cast<uint8_t>(n - take);
+            p.distance[at + take] = p.distance[at];
+            left -= take;
+        }
+        return true;
+    }
+    return false;
+}
+
+std::vector<uint8_t> write_stream(const uint8_t* data, const Parse& p) {
     std::vector<uint8_t> out;
-    out.reserve(size + size / 8 + 16);
+    out.reserve(p.length.size() + p.length.size() / 8 + 16);
     GroupWriter groups{out};
-    for (size_t i = 0; i < size; i += length[i]) {
-        if (length[i] == 1)
+    for (size_t i = 0; i < p.length.size(); i += p.length[i]) {
+        if (p.length[i] == 1)
             groups.literal(data[i]);
         else
-            groups.reference(i, distance[i], length[i]);
+            groups.reference(i, p.distance[i], p.length[i]);
     }
+    return out;
+}
+
+} // namespace
+
+int lzss_encode_into(const uint8_t* data, size_t size, std::vector<uint8_t>* out,
+                     LzssEncodeOptions options) {
+    Parse p = parse(data, size, options);
+    const uint64_t target = options.target_size;
+    uint64_t bits = 0;
+    for (size_t i = 0; i < size; i += p.length[i])
+        bits += p.length[i] == 1 ? kLiteralBits : kReferenceBits;
+    int result = kLzssEncoded;
+    if (target > 0 && (bits + 7) / 8 > target)
+        result = kLzssTooLarge;
+    else if (target > 0 &&
+             !pad(p, 8 * target - 7 > bits ? 8 * target - 7 - bits : 0, 8 * target - bits))
+        result = kLzssUnreachable;
+    *out = write_stream(data, p);
+    return result;
+}
+
+std::vector<uint8_t> lzss_encode(const uint8_t* data, size_t size, LzssEncodeOptions options) {
+    std::vector<uint8_t> out;
+    options.target_size = 0;
+    lzss_encode_into(data, size, &out, options);
     return out;
 }

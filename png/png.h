@@ -31,6 +31,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "kzp/kzp.h"
+
 enum PngWriteResult : int {
     kPngOk = 0,
     kPngBroken = -1,     // the layout does not fit inside the decoded bytes
@@ -72,3 +74,9 @@ enum PngReadResult : int {
 // with palette entries 0 there), the palette as red, green, blue, 0, width and
 // height.  `detail` receives a text for the refusals that have one.
 int png_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail);
+
+// Reads the PNG file of `size` bytes at `file` as its colours: every kind
+// png_read reads, and true colour, true colour and alpha, grey of 16 bits
+// and grey and alpha, at 8 or 16 bits a sample (a 16-bit sample's high byte;
+// alpha is dropped).
+int png_read_colours(const uint8_t* file, size_t size, KzpColours* picture, const char** detail);

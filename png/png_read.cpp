@@ -40,11 +40,15 @@ const char* unsupported_kind(const spng_ihdr& ihdr) {
 }
 
 // Bytes of the filtered rows the zlib stream must hold: one filter byte per
-// row, in each of the seven passes of an interlaced picture.
+// row, in each of the seven passes of an interlaced picture.  libspng has
+// checked the colour type.
 uint64_t filtered_size(const spng_ihdr& ihdr) {
     static const uint32_t kX0[7] = {0, 4, 0, 2, 0, 1, 0}, kY0[7] = {0, 0, 4, 0, 2, 0, 1},
                           kDx[7] = {8, 8, 4, 4, 2, 2, 1}, kDy[7] = {8, 8, 8, 4, 4, 2, 2};
     const int passes = ihdr.interlace_method ? 7 : 1;
+    // Samples a pixel: grey, true colour, palette, grey and alpha, true colour and alpha.
+    static const uint64_t kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
+    const uint64_t channels = kChannels[ihdr.color_type % 7];
     uint64_t size = 0;
     for (int p = 0; p < passes; p++) {
         const uint32_t x0 = passes > 1 ? kX0[p] : 0, dx = passes > 1 ? kDx[p] : 1;
@@ -52,7 +56,7 @@ uint64_t filtered_size(const spng_ihdr& ihdr) {
         if (ihdr.width <= x0 || ihdr.height <= y0) continue;
         const uint64_t columns = (ihdr.width - x0 + dx - 1) / dx,
                        rows = (ihdr.height - y0 + dy - 1) / dy;
-        size += rows * (1 + (columns * ihdr.bit_depth + 7) / 8);
+        size += rows * (1 + (columns * ihdr.bit_depth * channels + 7) / 8);
     }
     return size;
 }
@@ -76,7 +80,12 @@ bool stream_is_exact(const uint8_t* file, size_t size, uint64_t expected) {
 
 } // namespace
 
-int png_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail) {
+namespace {
+
+// Reads the picture into `image` (a palette or grey picture of up to 8 bits,
+// in the decoded layout) or, when `colours` is not null, as its colours.
+int read_png(const uint8_t* file, size_t size, std::vector<uint8_t>* image, KzpColours* colours,
+             const char** detail) {
     static const uint8_t kSignature[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
     *detail = nullptr;
     if (size < 8 || std::memcmp(file, kSignature, 8) != 0) return kPngNotPng;
@@ -89,15 +98,22 @@ int png_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, cons
     spng_ihdr ihdr;
     int error = spng_get_ihdr(ctx.get(), &ihdr);
     if (error == SPNG_EUSER_WIDTH || error == SPNG_EUSER_HEIGHT) return kPngTooLarge;
-    if (!error && (*detail = unsupported_kind(ihdr))) return kPngNotPalette;
+    const char* kind = error ? nullptr : unsupported_kind(ihdr);
+    if (kind && !colours) {
+        *detail = kind;
+        return kPngNotPalette;
+    }
     if (!error && uint64_t{ihdr.width} * ihdr.height > kPngMaxPixels) return kPngTooLarge;
+    // True colour (and grey of 16 bits) as 8-bit red, green and blue: a
+    // 16-bit sample's high byte, alpha dropped.
+    const int format = kind ? SPNG_FMT_RGB8 : SPNG_FMT_PNG;
     size_t packed_size = 0;
-    if (!error) error = spng_decoded_image_size(ctx.get(), SPNG_FMT_PNG, &packed_size);
+    if (!error) error = spng_decoded_image_size(ctx.get(), format, &packed_size);
     // Zeroed: libspng puts the pixels of an interlaced picture of fewer than
     // 8 bits into their bytes bit by bit.
     std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[error ? 1 : packed_size]());
     if (!packed) return kPngReadNoMemory;
-    if (!error) error = spng_decode_image(ctx.get(), packed.get(), packed_size, SPNG_FMT_PNG, 0);
+    if (!error) error = spng_decode_image(ctx.get(), packed.get(), packed_size, format, 0);
     if (!error) error = spng_decode_chunks(ctx.get());
     spng_plte plte{};
     if (!error && ihdr.color_type == SPNG_COLOR_TYPE_INDEXED)
@@ -110,6 +126,11 @@ int png_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, cons
     if (!stream_is_exact(file, size, filtered_size(ihdr))) {
         *detail = "its image data does not match its width and height";
         return kPngDamaged;
+    }
+    if (kind) {
+        *colours = KzpColours{static_cast<int32_t>(ihdr.width), static_cast<int32_t>(ihdr.height),
+                              std::vector<uint8_t>(packed.get(), packed.get() + packed_size)};
+        return kPngRead;
     }
 
     const unsigned depth = ihdr.bit_depth, levels = 1u << depth;
@@ -130,5 +151,21 @@ int png_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, cons
         kzp_unpack_indices(packed.get() + y * row_size, depth, width, &pixels[y * width]);
     *image = kzp_image_bytes(static_cast<int32_t>(ihdr.width), static_cast<int32_t>(ihdr.height),
                              pixels.data(), palette);
+    if (colours) {
+        KzpImage parsed;
+        kzp_image_parse(image->data(), static_cast<int64_t>(image->size()), &parsed);
+        *colours = kzp_image_colours(parsed);
+    }
     return kPngRead;
+}
+
+} // namespace
+
+int png_read(const uint8_t* file, size_t size, std::vector<uint8_t>* image, const char** detail) {
+    return read_png(file, size, image, nullptr, detail);
+}
+
+int png_read_colours(const uint8_t* file, size_t size, KzpColours* picture, const char** detail) {
+    std::vector<uint8_t> image;
+    return read_png(file, size, &image, picture, detail);
 }

@@ -78,6 +78,31 @@ TEST(BmpRead, ReadsOtherToolsRleFiles) {
     EXPECT_EQ(files, 44);
 }
 
+// True-colour files that ImageMagick, GraphicsMagick, GIMP and Pillow wrote (data/truecolour/
+// make.sh) read as the colours of the palette picture they were made from; other bit fields not.
+TEST(ReadColours, OtherToolsTrueColourFiles) {
+    auto colours = [](const std::string& name, size_t at = 0, const std::string& patch = "") {
+        std::string file = read_file(u8path(QUORBIN_TEST_DATA "/truecolour/" + name));
+        const auto* bytes =
+            reinterpret_cast<const uint8_t*>(file.replace(at, patch.size(), patch).data());
+        KzpColours picture{};
+        const char* detail;
+        const int result = name.ends_with(".bmp")
+                               ? bmp_read_colours(bytes, file.size(), &picture, &detail)
+                               : png_read_colours(bytes, file.size(), &picture, &detail);
+        picture.rgb.push_back(uint8_t(picture.width));
+        picture.rgb.push_back(uint8_t(picture.height));
+        return std::pair{result, picture.rgb};
+    };
+    for (const std::string name : {"im24.bmp", "im32.bmp", "gm24.bmp", "gimp24.bmp", "gimp32.bmp",
+                                   "pil24.bmp", "pil32.bmp", "im-rgb.png", "im-rgba.png",
+                                   "im-rgb16.png", "im-rgba16.png", "pil-rgb.png", "pil-rgba.png"})
+        EXPECT_EQ(colours(name), colours("colour.png")) << name;
+    EXPECT_EQ(colours("grey16.png"), colours("grey.png"));
+    EXPECT_EQ(colours("grey-alpha.png"), colours("grey.png"));
+    EXPECT_EQ(colours("im32.bmp", 54, le32(0xFF)).first, kBmpNotPalette);
+}
+
 // Damaged files and pictures of other kinds are refused, saying why.
 TEST(BmpRead, Refuses) {
     std::mt19937 rng(3);

@@ -135,3 +135,31 @@ TEST(Lzss, EncoderIsOptimal) {
     const Bytes big = random_bytes(rng, 300000, 3);
     EXPECT_EQ(lzss_encode(big, {0, false, 1}), lzss_encode(big, {0, false, 4}));
 }
+
+// A target size is met by parse choices, and the stream decodes to the data: every size from the
+// smallest to 64 bytes over it, and sizes up to all literals, but one byte over the smallest when
+// its bits fill whole bytes. Noise, with few references, reaches few sizes.
+TEST(Lzss, EncodesToTargetSize) {
+    int met = 0, unreachable = 0;
+    for (int kind : {kSampleFlat, kSamplePhoto, kSampleDithered, kSampleTwo, kSampleNoise}) {
+        const Bytes data = make_sample_image(SampleKind(kind), 96, 64);
+        const size_t smallest = lzss_encode(data).size(), all = (9 * data.size() + 7) / 8;
+        for (size_t t = smallest - 1; t <= all + 1; t += t < smallest + 64 ? 1 : all / 50) {
+            const size_t target = std::min(t, all + 1);
+            Bytes stream;
+            const int result =
+                lzss_encode_into(data.data(), data.size(), &stream, {0, 0, 0, target});
+            if (result == kLzssEncoded) {
+                EXPECT_EQ(stream.size(), target);
+                EXPECT_EQ(bytewise(stream), data) << kind << ", " << target;
+                met++;
+                continue;
+            }
+            EXPECT_EQ(stream.size(), smallest);
+            EXPECT_EQ(result, target < smallest ? kLzssTooLarge : kLzssUnreachable);
+            EXPECT_TRUE(target < smallest + 2 || target > all || kind == kSampleNoise) << target;
+            unreachable += target >= smallest && target <= all;
+        }
+    }
+    std::printf("targets met: %d, unreachable: %d\n", met, unreachable);
+}
