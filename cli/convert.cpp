@@ -39,44 +39,7 @@ int write_decoded(std::FILE* output, const uint8_t* decoded, int64_t length, Out
     }
 }
 
-// Reports why the conversion into `output_path` failed.
-void report_failure(int result, const std::string& output_path) {
-    const char* message = result == kConvertNoMemory   ? MSG_NO_MEMORY
-                          : result == kConvertBroken   ? MSG_BROKEN_IMAGE
-                          : result == kConvertNoPixels ? MSG_NO_PIXELS
-                                                       : MSG_CANT_WRITE;
-    report(message, output_path.c_str());
-}
-
-// Flushes and closes an output; `result` becomes kConvertWriteError when that
-// fails after a conversion that went well.
-int close_output(OutputFile& out, int result) {
-    if (result == kConvertOk && std::fflush(out.file) != 0) result = kConvertWriteError;
-    if (std::fclose(out.file) != 0 && result == kConvertOk) result = kConvertWriteError;
-    return result;
-}
-
 } // namespace
-
-// The buffer grows by half as it fills.
-int64_t read_to_end(std::FILE* input, int64_t limit, Buffer& bytes) {
-    int64_t size = 0, capacity = 0;
-    for (;;) {
-        if (size == capacity) {
-            capacity = std::min(limit, std::max<int64_t>(capacity + capacity / 2, 1 << 16));
-            if (size == capacity) return size;
-            uint8_t* grown =
-                static_cast<uint8_t*>(std::realloc(bytes.get(), static_cast<size_t>(capacity)));
-            if (!grown) return -1;
-            bytes.release();
-            bytes.reset(grown);
-        }
-        const size_t got =
-            std::fread(bytes.get() + size, 1, static_cast<size_t>(capacity - size), input);
-        if (got == 0) return size;
-        size += static_cast<int64_t>(got);
-    }
-}
 
 int convert_stream(std::FILE* output, std::FILE* input, int64_t stored_size, OutputFormat format) {
     if (stored_size <= 0) return write_decoded(output, nullptr, 0, format);
@@ -141,52 +104,8 @@ int create_image_file(OutputFormat format, const std::string& output_path, std::
                                 : create_bmp_file(output_path, input, stored_size, also_protect);
 }
 
-bool open_part(const std::string& path, const FileId* protect, int count, OutputFile* out) {
-    const FileId existing = path_id(path.c_str());
-    for (int i = 0; i < count; i++)
-        if (same_file(existing, protect[i])) {
-            report(MSG_SAME_AS_INPUT, path.c_str());
-            return false;
-        }
-    const std::string part = path + ".part";
-    switch (create_output(part.c_str(), protect, count, out)) {
-    case kCreated:
-        return true;
-    case kCreateIsInput:
-        report(MSG_SAME_AS_INPUT, part.c_str());
-        return false;
-    default:
-        report(MSG_CANT_CREATE, path.c_str());
-        return false;
-    }
-}
-
-bool finish_part(const std::string& path, OutputFile& out, int result) {
-    const std::string part = path + ".part";
-    result = close_output(out, result);
-    if (result == kConvertOk && rename_file(part.c_str(), path.c_str())) return true;
-    if (out.regular) remove_file(part.c_str());
-    if (result == kConvertOk)
-        report(MSG_CANT_CREATE, path.c_str()); // the rename failed
-    else
-        report_failure(result, path);
-    return false;
-}
-
 const char* format_extension(OutputFormat format) {
     return format == kFormatPng ? "png" : "bmp";
-}
-
-std::FILE* start_job(const std::string& path, const Options& options, const char* ext,
-                     std::string& output_path) {
-    std::FILE* input = open_input(path.c_str(), kReadBlocks);
-    if (!input) {
-        report(MSG_CANT_OPEN, path.c_str());
-        return nullptr;
-    }
-    make_output_name(output_path, path, options.work_dir, ext);
-    std::printf("%-16s -> %s ... ", path.c_str(), output_path.c_str());
-    return input;
 }
 
 int convert_file(const std::string& path, const Options& options) {

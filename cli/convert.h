@@ -11,25 +11,9 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <string>
 
-#include "host.h"
-#include "options.h"
-
-struct FreeDeleter {
-    void operator()(uint8_t* p) const { std::free(p); }
-};
-using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
-
-enum ConvertResult : int {
-    kConvertOk = 0,
-    kConvertNoMemory = -1,
-    kConvertBroken = -2,
-    kConvertWriteError = -3,
-    kConvertNoPixels = -4, // PNG only: nothing decoded, a width of 0 or a height of 0 or less
-};
+#include "job.h"
 
 // Decodes up to `stored_size` bytes from the current position of `input` and,
 // when anything was decoded, writes the image to `output` in `format`.  The
@@ -55,29 +39,8 @@ int create_png_file(const std::string& output_path, std::FILE* input, int64_t st
 int create_image_file(OutputFormat format, const std::string& output_path, std::FILE* input,
                       int64_t stored_size, const FileId* also_protect);
 
-// The start of a job on the file at `path`: opens it (reporting when it
-// cannot), derives `output_path` with the extension `ext`, and prints the
-// progress line.  nullptr when the input could not be opened.
-std::FILE* start_job(const std::string& path, const Options& options, const char* ext,
-                     std::string& output_path);
-
 // The extension of the files written in `format`.
 const char* format_extension(OutputFormat format);
 
 // Converts the whole file at `path`.  Returns 1 when the input could be opened.
 int convert_file(const std::string& path, const Options& options);
-
-// Reads at most `limit` bytes, to the end of `input`, into `bytes`, which
-// grows as it fills.  Returns the number read, or -1 when memory runs out.
-int64_t read_to_end(std::FILE* input, int64_t limit, Buffer& bytes);
-
-// Opens `path`.part for writing, after checking that neither `path` nor the
-// part file is one of the `count` protected files.  Reports why it cannot;
-// false then.
-bool open_part(const std::string& path, const FileId* protect, int count, OutputFile* out);
-
-// Closes a part file opened by open_part.  When `result` (of what was
-// written to it) is kConvertOk and the close succeeds, renames it into
-// place; otherwise, or when the rename fails, removes it and reports why.
-// True when the file is in place.
-bool finish_part(const std::string& path, OutputFile& out, int result);

@@ -18,6 +18,10 @@
 extern const char kHostSeparators[];
 extern const char kHostJoin;
 
+// Whether the host's file names are the same in either case of ASCII letters
+// (Windows), so that output names are compared that way.
+extern const bool kHostIgnoresCase;
+
 // Called first thing in main: puts standard input in binary mode (a list read
 // from it is bytes) and returns the arguments, argv[0] included, as UTF-8.
 std::vector<std::string> host_start(int argc, char** argv);
@@ -81,3 +85,11 @@ FileId path_id(const char* path);
 
 // Moves `from` to `to`, replacing a file there; false when the host refuses.
 bool rename_file(const char* from, const char* to);
+
+// Gives the file `to` the permission bits of `from` (on Windows: the
+// read-only attribute); false when the host refuses.
+bool copy_permissions(std::FILE* from, std::FILE* to);
+
+// Writes what the host holds of `file` to the disk, so that a rename after it
+// never leaves a name for data that a system crash would lose.
+bool flush_to_disk(std::FILE* file);

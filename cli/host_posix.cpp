@@ -6,6 +6,7 @@
 
 const char kHostSeparators[] = "/\\";
 const char kHostJoin = '/';
+const bool kHostIgnoresCase = false;
 
 std::vector<std::string> host_start(int argc, char** argv) {
     // Standard input is already binary here, and arguments are bytes.
@@ -93,4 +94,13 @@ bool remove_file(const char* path) {
 bool seek_to(std::FILE* file, int64_t offset) {
     if (offset < 0 || static_cast<off_t>(offset) != offset) return false;
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool copy_permissions(std::FILE* from, std::FILE* to) {
+    struct stat st;
+    return fstat(fileno(from), &st) == 0 && fchmod(fileno(to), st.st_mode & 07777) == 0;
+}
+
+bool flush_to_disk(std::FILE* file) {
+    return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
 }

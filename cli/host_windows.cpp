@@ -56,6 +56,7 @@ struct StartInfo {
 
 const char kHostSeparators[] = "\\";
 const char kHostJoin = '\\';
+const bool kHostIgnoresCase = true;
 
 // The C runtime's own splitting of the wide command line.
 extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int glob,
@@ -146,4 +147,17 @@ bool seek_to(std::FILE* file, int64_t offset) {
 
 bool remove_file(const char* path) {
     return DeleteFileW(wide(path).c_str()) != 0;
+}
+
+bool copy_permissions(std::FILE* from, std::FILE* to) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle_of(from), &info)) return false;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return true;
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_READONLY;
+    return SetFileInformationByHandle(handle_of(to), FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+bool flush_to_disk(std::FILE* file) {
+    return std::fflush(file) == 0 && FlushFileBuffers(handle_of(file)) != 0;
 }

@@ -119,30 +119,39 @@ int convert_archive_entry(const std::string& archive_path, int64_t offset, int64
     return 1;
 }
 
-int process_list_file(const std::string& list_path, const Options& options) {
-    const bool from_stdin = list_path == "-";
-    std::FILE* list = from_stdin ? stdin : open_input(list_path.c_str(), kReadText);
-    if (!list) {
-        report(MSG_CANT_OPEN_LIST, list_path.c_str());
-        return 0;
+bool open_list(const std::string& path, ListReader* reader) {
+    reader->from_stdin = path == "-";
+    reader->file = reader->from_stdin ? stdin : open_input(path.c_str(), kReadText);
+    if (!reader->file) {
+        report(MSG_CANT_OPEN_LIST, path.c_str());
+        return false;
     }
-    const FileId list_id = file_id_of(list);
-    const std::string& archive_dir = options.archive_dir;
-    std::string piece;
-    ListLine line;
-    while (read_line_piece(list, piece)) {
-        switch (scan_list_line(piece.data(), piece.size(), line)) {
+    reader->id = file_id_of(reader->file);
+    return true;
+}
+
+bool next_list_line(ListReader& reader, ListLine* line) {
+    while (read_line_piece(reader.file, reader.piece)) {
+        switch (scan_list_line(reader.piece.data(), reader.piece.size(), *line)) {
         case kLineOk:
-            convert_archive_entry(archive_dir + line.archive_name, line.offset, line.stored_size,
-                                  line.entry_name, options, &list_id);
-            break;
+            return true;
         case kLineOverflow:
-            report(MSG_BAD_NUMBER, line.entry_name.c_str());
+            report(MSG_BAD_NUMBER, line->entry_name.c_str());
             break;
         default:
             break;
         }
     }
-    if (!from_stdin) std::fclose(list);
+    if (!reader.from_stdin) std::fclose(reader.file);
+    return false;
+}
+
+int process_list_file(const std::string& list_path, const Options& options) {
+    ListReader list;
+    if (!open_list(list_path, &list)) return 0;
+    ListLine line;
+    while (next_list_line(list, &line))
+        convert_archive_entry(options.archive_dir + line.archive_name, line.offset,
+                              line.stored_size, line.entry_name, options, &list.id);
     return 1;
 }

@@ -33,6 +33,23 @@ int scan_list_line(const char* text, size_t length, ListLine& line);
 // the end of the input.
 bool read_line_piece(std::FILE* file, std::string& piece);
 
+// A list file being read, a line at a time.
+struct ListReader {
+    std::FILE* file;
+    bool from_stdin;
+    FileId id;
+    std::string piece;
+};
+
+// Opens the list file at `path` ("-": standard input); reports when it
+// cannot, and returns false then.
+bool open_list(const std::string& path, ListReader* reader);
+
+// The next line of four fields; lines whose numbers do not fit in 64 bits
+// are reported and skipped, lines of fewer fields skipped silently.  False
+// at the end of the list, which is then closed (unless it is standard input).
+bool next_list_line(ListReader& reader, ListLine* line);
+
 // Converts the entry of `stored_size` bytes at `offset` in the archive.
 // Returns 1 when the archive could be opened.
 int convert_archive_entry(const std::string& archive_path, int64_t offset, int64_t stored_size,

@@ -29,7 +29,12 @@
 #define MSG_PACK_USAGE                                                                             \
     "usage: quorbin-pack [option] [bmp-or-png-file]\n"                                             \
     "[option]\n"                                                                                   \
-    "    -C work-dir      : Work Directory\n"
+    "    -l list-file     : list file; put the pictures back into its archives\n"                  \
+    "    -c arc-dir       : Archive file Directory\n"                                              \
+    "    -C work-dir      : Work Directory\n"                                                      \
+    "    -p palette-file  : Palette of a KZP, BMP or PNG file to map the colours to\n"             \
+    "    -P               : keep the pictures' own Palettes\n"
+#define MSG_EXCLUSIVE "options -%c and -%c exclude each other.\n"
 #define MSG_NOT_BMP                                                                                \
     "'%s' is neither a BMP nor a PNG file; save it as an 8-bit indexed BMP or PNG file (256 "      \
     "colours or fewer) first.\n"
@@ -42,3 +47,27 @@
     "as an indexed picture (256 colours or fewer) first.\n"
 #define MSG_PNG_DAMAGED "'%s' is a damaged PNG file: %s.\n"
 #define MSG_TOO_LARGE "'%s' has more pixels than quorbin-pack takes (268435456).\n"
+#define MSG_BMP_UNREADABLE                                                                         \
+    "'%s' is %s; quorbin-pack reads BMP files of 1, 4, 8, 24 or 32 bits: save it as one of "       \
+    "those first.\n"
+#define MSG_UNMAPPED                                                                               \
+    "'%s' has %llu pixels of colours that the palette does not hold, the first at (%d, %d): "      \
+    "#%02x%02x%02x.\n"
+#define MSG_NO_ENTRY "no entry of the list file has the name of '%s'.\n"
+#define MSG_MANY_ENTRIES                                                                           \
+    "'%s' has the name of %d different entries of the list file; give only the line of the "       \
+    "wanted one, as in: grep ' %lld ' LIST | quorbin-pack -l - ... %s\n"
+#define MSG_SECOND_PICTURE "'%s' is a second picture for entry '%s' of '%s'.\n"
+#define MSG_OVERLAP                                                                                \
+    "entry '%s' of '%s' overlaps another entry of the list file; writing it would change that "    \
+    "one.\n"
+#define MSG_ENTRY_OUTSIDE "entry '%s' does not lie inside '%s'.\n"
+#define MSG_ENTRY_DAMAGED "entry '%s' of '%s' does not decode to an image.\n"
+#define MSG_OTHER_ARCHIVE                                                                          \
+    "output file '%s' is another archive of the list file or written for one.\n"
+#define MSG_SIZE_MISMATCH "'%s' is %d x %d pixels; entry '%s' is %d x %d.\n"
+#define MSG_TOO_MANY_BYTES "'%s' needs %lld bytes; the entry holds %lld.\n"
+#define MSG_UNREACHABLE                                                                            \
+    "'%s' packs into %lld bytes, and no choice of literals and references makes exactly the "      \
+    "entry's %lld.\n"
+#define MSG_NOT_DECODED "'%s' does not decode back to its picture; nothing is written for it.\n"

@@ -13,3 +13,15 @@ void replace_extension(std::string& out, const std::string& name, const char* ex
 // `work_dir` already ends in '\' or '/'.
 void make_output_name(std::string& out, const std::string& name, const std::string& work_dir,
                       const char* ext = "bmp");
+
+// The path of a file called `name` (its base name, after the last of the
+// host's separators) inside `work_dir`, as make_output_name joins them.
+void make_output_path(std::string& out, const std::string& name, const std::string& work_dir);
+
+// The stem quorbin gives the outputs of an input called `name`: its base
+// name up to its first '.'.
+std::string output_stem(const std::string& name);
+
+// Whether two stems name the same output: byte for byte on POSIX hosts, ASCII
+// letters in either case on Windows, as its file systems compare names.
+bool same_stem(const std::string& a, const std::string& b);

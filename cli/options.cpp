@@ -18,7 +18,19 @@ bool equals_any_case(const char* text, const char* lower) {
 
 } // namespace
 
+namespace {
+
+std::string held_line;
+
+} // namespace
+
+void hold_progress(const std::string& line) {
+    held_line = line;
+}
+
 void report(const char* format, ...) {
+    std::fputs(held_line.c_str(), stdout);
+    held_line.clear();
     std::fflush(stdout);
     va_list args;
     va_start(args, format);
@@ -62,9 +74,18 @@ int parse_options(int argc, const char* const* argv, Options& options, const cha
             report(MSG_UNKNOWN_OPTION, argv[i][1]);
             return kOptionsBad;
         }
+        if (letter == 'P') {
+            options.own_palette = true;
+            i++;
+            continue;
+        }
         if (i + 1 >= argc) return kOptionsBad;
         const char* value = argv[i + 1];
         switch (letter) {
+        case 'p':
+            options.has_palette_file = true;
+            options.palette_file = value;
+            break;
         case 'l':
             options.has_list_file = true;
             options.list_file = value;

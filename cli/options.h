@@ -13,6 +13,9 @@ struct Options {
     std::string work_dir;  // empty: the current directory
     std::string archive_dir;
     OutputFormat format = kFormatBmp;
+    bool has_palette_file = false; // quorbin-pack -p: the palette to map colours to
+    std::string palette_file;
+    bool own_palette = false; // quorbin-pack -P: keep the pictures' palettes and indices
 };
 
 enum OptionsResult : int {
@@ -21,14 +24,13 @@ enum OptionsResult : int {
     kOptionsVersion = -3, // "--version"
 };
 
-// Scans argv[1..]: "-l FILE", "-C DIR", "-c DIR" and "-f bmp|png" (only the
-// second character counts; the value is always the next argument; the format
-// in any letter case), and the requests for help and the version, which end
-// the scan.  The first argument that does not begin with '-' and everything
-// after it are file arguments.  Returns the index of the first file argument
-// (argc when there is none), or an OptionsResult; an unknown letter or format
-// is reported on standard error.  `letters` lists the options a program
-// takes, 'h' among them.
+// Scans argv[1..]: "-l FILE", "-C DIR", "-c DIR", "-f bmp|png", "-p FILE"
+// and "-P" (only the second character counts; the value, for all but -P, is
+// always the next argument; the format in any letter case), and the requests
+// for help and the version, which end the scan.  The first argument that does not begin with '-'
+// and everything after it are file arguments.  Returns the index of the first file argument (argc
+// when there is none), or an OptionsResult; an unknown letter or format is reported on standard
+// error.  `letters` lists the options a program takes, 'h' among them.
 int parse_options(int argc, const char* const* argv, Options& options,
                   const char* letters = "hlCcf");
 
@@ -52,6 +54,11 @@ enum StartResult : int {
 int start_run(int argc, char** argv, const Program& program, Options& options,
               std::vector<std::string>& args);
 
-// Flushes standard output, then writes a formatted message to standard
-// error, so that a message follows the progress line it belongs to.
+// Prints the line held by hold_progress, if any, and flushes standard output,
+// then writes a formatted message to standard error, so that a message
+// follows the progress line it belongs to.
 void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Holds a progress line that is printed only if a message follows it (an
+// empty text drops it): for jobs whose line, when they succeed, comes later.
+void hold_progress(const std::string& line);

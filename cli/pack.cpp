@@ -1,24 +1,18 @@
 #include "pack.h"
 
+#include <cstring>
+
 #include "bmp/bmp.h"
-#include "convert.h"
+#include "job.h"
 #include "lzss/lzss.h"
 #include "messages.h"
 #include "png/png.h"
 
-namespace {
-
-// Reads the whole input; -1 when memory runs out.
-int64_t read_input(std::FILE* input, Buffer& bytes) {
-    const int64_t size = file_size(input);
-    return read_to_end(input, size < 0 ? INT64_MAX : size, bytes);
-}
-
-// Reads the BMP or PNG file of `size` bytes at `file` into `image`; reports
-// why it is refused and returns false then.
-bool read_picture(const char* path, const uint8_t* file, size_t size, std::vector<uint8_t>* image) {
+bool read_picture(const char* path, const uint8_t* file, size_t size, std::vector<uint8_t>* image,
+                  KzpColours* colours) {
     const char* detail = nullptr;
-    switch (png_read(file, size, image, &detail)) {
+    switch (colours ? png_read_colours(file, size, colours, &detail)
+                    : png_read(file, size, image, &detail)) {
     case kPngRead:
         return true;
     case kPngNotPng:
@@ -36,14 +30,15 @@ bool read_picture(const char* path, const uint8_t* file, size_t size, std::vecto
         report(MSG_NO_MEMORY, path);
         return false;
     }
-    switch (bmp_read(file, size, image, &detail)) {
+    switch (colours ? bmp_read_colours(file, size, colours, &detail)
+                    : bmp_read(file, size, image, &detail)) {
     case kBmpRead:
         return true;
     case kBmpNotBmp:
         report(MSG_NOT_BMP, path);
         break;
     case kBmpNotPalette:
-        report(MSG_BMP_NOT_PALETTE, path, detail);
+        report(colours ? MSG_BMP_UNREADABLE : MSG_BMP_NOT_PALETTE, path, detail);
         break;
     case kBmpTooLarge:
         report(MSG_TOO_LARGE, path);
@@ -55,23 +50,72 @@ bool read_picture(const char* path, const uint8_t* file, size_t size, std::vecto
     return false;
 }
 
-} // namespace
+bool read_palette_file(const std::string& path, std::vector<uint8_t>* image) {
+    std::FILE* input = open_input(path.c_str(), kReadBlocks);
+    if (!input) {
+        report(MSG_CANT_OPEN, path.c_str());
+        return false;
+    }
+    Buffer bytes;
+    const int64_t size = read_whole(input, bytes);
+    std::fclose(input);
+    if (size < 0) {
+        report(MSG_NO_MEMORY, path.c_str());
+        return false;
+    }
+    // A picture begins with "BM" or the PNG signature; a KZP stream has no mark.
+    const uint8_t* file = bytes.get();
+    static const uint8_t kPng[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
+    if ((size >= 2 && file[0] == 'B' && file[1] == 'M') ||
+        (size >= 8 && std::memcmp(file, kPng, 8) == 0))
+        return read_picture(path.c_str(), file, static_cast<size_t>(size), image, nullptr);
+    image->resize(static_cast<size_t>(9 * size));
+    image->resize(static_cast<size_t>(decode_stored_buffer(file, size, image->data())));
+    KzpImage parsed;
+    if (kzp_image_parse(image->data(), static_cast<int64_t>(image->size()), &parsed)) return true;
+    report(MSG_BROKEN_IMAGE, path.c_str());
+    return false;
+}
 
-int pack_file(const std::string& path, const Options& options) {
+void report_unmapped(const std::string& path, const KzpUnmapped& unmapped) {
+    report(MSG_UNMAPPED, path.c_str(), static_cast<unsigned long long>(unmapped.pixels), unmapped.x,
+           unmapped.y, unmapped.red, unmapped.green, unmapped.blue);
+}
+
+int pack_file(const std::string& path, const Options& options,
+              const std::vector<uint8_t>* palette) {
     std::string output_path;
     std::FILE* input = start_job(path, options, "kzp", output_path);
     if (!input) return 0;
     const FileId input_id = file_id_of(input);
     Buffer bytes;
-    const int64_t size = read_input(input, bytes);
+    const int64_t size = read_whole(input, bytes);
     std::fclose(input);
     std::vector<uint8_t> image;
+    KzpColours colours{};
     if (size < 0) {
         report(MSG_NO_MEMORY, output_path.c_str());
         return 0;
     }
-    if (!read_picture(path.c_str(), bytes.get(), static_cast<size_t>(size), &image)) return 0;
+    if (!read_picture(path.c_str(), bytes.get(), static_cast<size_t>(size), &image,
+                      palette ? &colours : nullptr))
+        return 0;
     bytes.reset();
+    if (palette) {
+        KzpImage target;
+        kzp_image_parse(palette->data(), static_cast<int64_t>(palette->size()), &target);
+        const std::vector<uint8_t> fresh =
+            target.width == colours.width && target.height == colours.height
+                ? *palette
+                : kzp_image_bytes(colours.width, colours.height,
+                                  std::vector<uint8_t>(colours.rgb.size() / 3).data(),
+                                  target.palette);
+        KzpUnmapped unmapped;
+        if (!kzp_map_picture(fresh, colours, &image, &unmapped)) {
+            report_unmapped(path, unmapped);
+            return 0;
+        }
+    }
     const std::vector<uint8_t> stream = lzss_encode(image);
     OutputFile out;
     if (!open_part(output_path, &input_id, 1, &out)) return 0;

@@ -1,19 +1,43 @@
-// quorbin-pack's job: a palette BMP or PNG file into a KZP file.
+// quorbin-pack's loose files: a BMP or PNG picture into a KZP file.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
+#include "kzp/kzp.h"
 #include "options.h"
 
-// Packs the BMP or PNG file at `path` (told apart by their first bytes) into
-// a KZP file named as quorbin names its outputs (extension "kzp").  The
-// output appears, under its name, only when it was written whole.  Returns 1
-// when it was, 0 after any failure.
+// Reads the BMP or PNG file of `size` bytes at `file` (told apart by their
+// first bytes), which came from `path`: as its indices and palette into
+// `image` (the decoded layout; palette pictures only), or, when `colours`
+// is not null, as its colours (true colour too).  Reports why it is refused
+// and returns false then.
+bool read_picture(const char* path, const uint8_t* file, size_t size, std::vector<uint8_t>* image,
+                  KzpColours* colours);
+
+// Reads the palette that -p names, as a decoded image: the decoded bytes of
+// a KZP file, or a palette BMP or PNG file read by read_picture.  Reports
+// why it cannot; false then.
+bool read_palette_file(const std::string& path, std::vector<uint8_t>* image);
+
+// Packs the BMP or PNG file at `path` into a KZP file named as quorbin names
+// its outputs (extension "kzp").  The output appears, under its name, only
+// when it was written whole.  Returns 1 when it was, 0 after any failure.
 //
-// Every palette picture that bmp_read or png_read accepts is packed: BMP files
-// of 1, 4 or 8 bits, plain or RLE, with any of their header versions, and
-// palette or grey PNG files.  Anything else gets one message on standard
-// error naming the file, what it is and, for pictures of another kind, what
-// to save it as; nothing is written for it.  The stream is the smallest the
+// Without `palette` (the image -p read) the picture is a palette picture
+// and keeps its palette and indices: BMP files of 1, 4 or 8 bits, plain or
+// RLE, with any of their header versions, and palette or grey PNG files.
+// With it, any picture read_picture reads as colours is mapped onto that
+// image's palette (kzp_map_picture), onto the image itself when its width
+// and height are the picture's (so that unchanged pixels keep their
+// indices and the bytes in front of them are kept), else onto a fresh image
+// of the picture's size.  Anything else gets one message on standard error
+// naming the file, what it is and, for pictures of another kind, what to
+// save it as; nothing is written for it.  The stream is the smallest the
 // format allows (lzss_encode).
-int pack_file(const std::string& path, const Options& options);
+int pack_file(const std::string& path, const Options& options,
+              const std::vector<uint8_t>* palette = nullptr);
+
+// Reports the pixels of `path` whose colours the palette lacks.
+void report_unmapped(const std::string& path, const KzpUnmapped& unmapped);

@@ -16,8 +16,13 @@ const std::string kUsage =
     "usage: quorbin [option] [kzp-file]\n[option]\n    -l list-file     : list file\n"
     "    -c arc-dir       : Archive file Directory\n    -C work-dir      : Work Directory\n"
     "    -f format        : Output Format, bmp or png\n";
-const std::string kPackUsage = "usage: quorbin-pack [option] [bmp-or-png-file]\n[option]\n    -C "
-                               "work-dir      : Work Directory\n";
+const std::string kPackUsage =
+    "usage: quorbin-pack [option] [bmp-or-png-file]\n[option]\n    -l list-file     : list file; "
+    "put "
+    "the pictures back into its archives\n    -c arc-dir       : Archive file Directory\n    -C "
+    "work-dir      : Work Directory\n    -p palette-file  : Palette of a KZP, BMP or PNG file to "
+    "map "
+    "the colours to\n    -P               : keep the pictures' own Palettes\n";
 const std::string kOptionError = "option error.\n", kSame = "' is the input file.\n",
                   kClosed = "(closed)", kSep = kWindows ? "\\" : "/";
 // Files other than plain ones: directories end in '/'; a FIFO or symbolic link, made by a shell
@@ -87,6 +92,46 @@ std::vector<Row> rows() {
     };
     const auto rle8 = bmp({40, 0, false, 0, 8, 1}), rle4 = bmp({64, 0, false, 0, 4, 2}),
                one = bmp({12, 0, false, 0, 1});
+    // An archive as old game tools wrote it (greedy streams, junk between them): entries A (with
+    // bytes in front of its pixels), B, C and D; `put` gives it with entry k holding `image`.
+    std::vector<Bytes> e = {
+        make_sample_image(kSamplePhoto, 40, 30), make_sample_image(kSamplePhoto, 36, 20),
+        make_sample_image(kSampleDithered, 30, 20), make_sample_image(kSamplePhoto, 10, 10)};
+    for (Bytes& image : e) // black from index 200 on: a colour at many indices
+        std::fill(image.end() - 1032 + 800, image.end() - 8, 0);
+    e[0][50] = e[0][51] = 250;
+    e[0].insert(e[0].begin(), 16, 'h');
+    std::string game = "GAMEDATA", at[4];
+    size_t from[4], size[4];
+    for (size_t k = 0; k < 4; k++) {
+        const std::string stream = str(lzss_encode(e[k], {0, true}));
+        from[k] = game.size(), size[k] = stream.size();
+        at[k] = "game.dat " + to_string(from[k]) + " " + to_string(size[k]);
+        game += stream + "junk";
+    }
+    auto put = [&](std::string archive, size_t k, const Bytes& image) {
+        Bytes stream;
+        lzss_encode_into(image.data(), image.size(), &stream, {0, false, 0, size[k]});
+        return archive.replace(from[k], size[k], str(stream));
+    };
+    // Edits: one pixel (B's to index 250, which is black like index 200 and others), another
+    // palette, noise in C's colours, a pixel of a colour D's palette lacks.
+    Bytes a_edit = e[0], b_edit = e[1], c_other = e[2], c_noise = e[2], d_alien = e[3];
+    a_edit[16 + 20] = 7, b_edit[3] = 200; // (index 250 in the picture: black too)
+    std::fill_n(c_other.end() - 1032, 600, 9);
+    c_other = without_unused(c_other);
+    for (size_t i = 0; i < 600; i++)
+        c_noise[i] = uint8_t(rng() % 200);
+    d_alien[4] = 99, d_alien.end()[-1032 + 4 * 99 + 1] ^= 1; // index 99 is not in D
+    int result;
+    char alien[8];
+    std::snprintf(alien, sizeof alien, "%02x%02x%02x", d_alien.end()[-1032 + 4 * 99],
+                  d_alien.end()[-1032 + 4 * 99 + 1], d_alien.end()[-1032 + 4 * 99 + 2]);
+    const std::string lst = at[0] + " gfx\\A.KZP\n" + at[1] + " B.kzp\n" + at[2] + " C.kzp\n" +
+                            at[3] + " D.kzp\n" + at[1] + " same.kzp\n",
+                      not_held = "pixels of colours that the palette does not hold, the first at "
+                                 "(4, 0): #" +
+                                 std::string(alien) + ".\n";
     const std::string help = "\1" + kUsage + "\2", junk = "JUNK!!!",
                       at_c = "p.dat 7 " + to_string(c.kzp.size()) + " ",
                       at_d = "p.dat " + to_string(14 + c.kzp.size()) + " " +
@@ -234,6 +279,54 @@ std::vector<Row> rows() {
             {"rle8.bmp", rle8.first, "rle4.bmp", rle4.first, "one.bmp", one.first},
             ok("rle8.bmp", "rle8.kzp") + ok("rle4.bmp", "rle4.kzp") + ok("one.bmp", "one.kzp"),
             {"rle8.kzp", rle8.second, "rle4.kzp", rle4.second, "one.kzp", one.second}),
+        row("pack: back into the archive in place, one picture per entry",
+            {"-l", "game.lst", "edit" + kSep + "A.bmp", "C.png", "A.bmp"},
+            {"game.dat", game, "game.lst", lst, "edit/A.bmp", expected_bmp(a_edit), "C.png",
+             written(write_png, shuffle_palette(e[2], 7), result), "A.bmp", expected_bmp(e[0])},
+            job("A.bmp", "game.dat/gfx\\A.KZP") +
+                "'A.bmp' is a second picture for entry 'gfx\\A.KZP' of 'game.dat'.\n" +
+                ok("edit" + kSep + "A.bmp", "game.dat/gfx\\A.KZP") + ok("C.png", "game.dat/C.kzp"),
+            {"game.dat", put(put(game, 0, a_edit), 2, e[2])}, 2),
+        row("pack: true colour into a copy", {"-C", "out/", "-l", "game.lst", "B.bmp"},
+            {"game.dat", game, "game.lst", lst, "B.bmp", rgb_bmp(b_edit), "out/", ""},
+            ok("B.bmp", "out/game.dat/B.kzp"), {"out/game.dat", put(game, 1, b_edit)}),
+        row("pack: -P keeps the picture's palette", {"-P", "-l", "game.lst", "C.bmp"},
+            {"game.dat", game, "game.lst", lst, "C.bmp", expected_bmp(c_other)},
+            ok("C.bmp", "game.dat/C.kzp"), {"game.dat", put(game, 2, c_other)}),
+        row("pack: -p maps loose pictures", {"-p", "d.kzp", "D.bmp", "x.bmp"},
+            {"d.kzp", str(lzss_encode(e[3])), "D.bmp", rgb_bmp(e[3]), "x.bmp", rgb_bmp(d_alien)},
+            ok("D.bmp", "D.kzp") + job("x.bmp", "x.kzp") + "'x.bmp' has 1 " + not_held,
+            {"D.kzp", str(lzss_encode(e[3]))}, 2),
+        row("pack: pictures refused for their entries",
+            {"-l", "bad.lst", "none.bmp", "dup.bmp", "junk.bmp", "B.bmp", "A.bmp", "C.png",
+             "D.bmp"},
+            {"game.dat", game, "bad.lst",
+             lst + "game.dat 0 8 junk.kzp\ngame.dat " + to_string(from[1] + 4) + " 3 over.kzp\n" +
+                 "game.dat " + to_string(game.size() - 3) + " 1 dup.kzp\ngame.dat " +
+                 to_string(game.size() - 2) + " 1 dup.kzp\n",
+             "none.bmp", "", "dup.bmp", "", "junk.bmp", "", "B.bmp", "", "A.bmp",
+             expected_bmp(e[3]), "C.png", written(write_png, c_noise, result), "D.bmp",
+             rgb_bmp(d_alien)},
+            "no entry of the list file has the name of 'none.bmp'.\n'dup.bmp' has the name of 2 "
+            "different entries of the list file; give only the line of the wanted one, as in: grep "
+            "' " +
+                to_string(game.size() - 3) + " ' LIST | quorbin-pack -l - ... dup.bmp\n" +
+                job("junk.bmp", "game.dat/junk.kzp") +
+                "entry 'junk.kzp' of 'game.dat' does not decode to an image.\n" +
+                job("B.bmp", "game.dat/B.kzp") +
+                "entry 'B.kzp' of 'game.dat' overlaps another entry of the list file; writing it "
+                "would change that one.\n" +
+                job("A.bmp", "game.dat/gfx\\A.KZP") +
+                "'A.bmp' is 10 x 10 pixels; entry 'gfx\\A.KZP' is 40 x 30.\n" +
+                job("C.png", "game.dat/C.kzp") + "'C.png' needs " +
+                to_string(lzss_encode(c_noise).size()) + " bytes; the entry holds " +
+                to_string(size[2]) + ".\n" + job("D.bmp", "game.dat/D.kzp") + "'D.bmp' has 1 " +
+                not_held,
+            {}, 2),
+        row("posix: pack: a failed write", {"-C", "out/", "-l", "game.lst", "B.bmp"},
+            {"game.dat", game, "game.lst", lst, "B.bmp", rgb_bmp(e[1]), "out/game.dat.part",
+             kSymlink + "/dev/full"},
+            job("B.bmp", "out/game.dat/B.kzp") + "can't write file 'out/game.dat'.\n", {}, 2),
         row("pack: PNG files", {"shot.bmp", "rgb.png", "big.png", "cut.png"},
             {"shot.bmp", a.png, "rgb.png", png_file({{"IHDR", be32(1) + be32(1) + "\10\2\0\0\0"s}}),
              "big.png", png_file({{"IHDR", be32(1 << 15) + be32(1 << 15) + "\10\3\0\0\0"s}}),

@@ -216,3 +216,24 @@ inline std::string expected_bmp(const Bytes& d, BmpForm form = {}) {
                    0, entry);
     return bmp + pixels;
 }
+
+// A 24-bit BMP file of the decoded image `d`'s colours, as image editors save it.
+inline std::string rgb_bmp(const Bytes& d) {
+    int32_t width, height;
+    std::memcpy(&width, &d[d.size() - 8], 4);
+    std::memcpy(&height, &d[d.size() - 4], 4);
+    const size_t row = (3 * size_t(width) + 3) / 4 * 4;
+    std::string bmp = "BM" + le32(uint32_t(54 + row * height)) + le32(0) + le32(54) + le32(40) +
+                      le32(width) + le32(height) + "\1\0\x18\0"s + std::string(24, '\0');
+    for (int32_t y = height - 1; y >= 0; y--) {
+        std::string line(row, '\0');
+        for (int32_t x = 0; x < width; x++) {
+            const uint8_t* rgb =
+                &d[d.size() - 1032 + 4 * d[d.size() - 1032 - size_t(width) * (height - y) + x]];
+            line[3 * x] = char(rgb[2]), line[3 * x + 1] = char(rgb[1]),
+                     line[3 * x + 2] = char(rgb[0]);
+        }
+        bmp += line;
+    }
+    return bmp;
+}
