@@ -92,6 +92,28 @@ Bytes bmp_form(uint32_t header, uint16_t width, uint16_t height, uint16_t bits,
     return file;
 }
 
+// A 2x2 true-colour BMP file of `bits` 24 or 32, with bit fields (the usual
+// masks, in a V5 header) for compression 3.
+Bytes true_colour_bmp(uint16_t bits, uint32_t compression) {
+    const uint32_t header = compression ? 124 : 40, start = 14 + header;
+    Bytes file(start + 2 * ((bits / 8 * 2 + 3) / 4 * 4), 0x5A);
+    auto put = [&](size_t at, uint32_t value) {
+        for (size_t i = 0; i < 4; i++)
+            file[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    file[0] = 'B', file[1] = 'M';
+    put(2, static_cast<uint32_t>(file.size()));
+    put(10, start);
+    put(14, header);
+    put(18, 2);
+    put(22, static_cast<uint32_t>(-2)); // top-down
+    put(26, 1u | uint32_t{bits} << 16);
+    put(30, compression);
+    put(46, 0);
+    put(54, 0xFF0000), put(58, 0xFF00), put(62, 0xFF);
+    return file;
+}
+
 // A PNG file of colour type `type` at `depth` bits written by libspng.
 Bytes spng_png(uint8_t type, uint8_t depth, uint8_t interlace) {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
@@ -100,7 +122,8 @@ Bytes spng_png(uint8_t type, uint8_t depth, uint8_t interlace) {
     spng_set_ihdr(ctx, &ihdr);
     spng_plte plte{2, {{1, 2, 3, 0}, {4, 5, 6, 0}}};
     if (type == 3) spng_set_plte(ctx, &plte);
-    const Bytes rows(5 * ((9 * depth + 7) / 8), 0x40);
+    const int channels[7] = {1, 0, 3, 1, 2, 0, 4};
+    const Bytes rows(5 * ((9 * depth * channels[type] + 7) / 8), 0x40);
     spng_encode_image(ctx, rows.data(), rows.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
     size_t size = 0;
     int error = 0;
@@ -142,10 +165,12 @@ int main(int argc, char** argv) {
           bmp_form(124, 6, 2, 4, 2, {4, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 2, 2, 0, 0, 1}),
           bmp_form(40, 9, 2, 1, 0, {0xA5, 0x80, 0, 0, 0x5A, 0x00, 0, 0}),
           bmp_form(12, 3, 2, 4, 0, {0x12, 0x30, 0, 0, 0x45, 0x60, 0, 0}),
-          bmp_form(64, 2, 1, 8, 0, {9, 8, 0, 0}), bmp_form(16, 5, 1, 4, 0, {0x12, 0x34, 0x50, 0})}},
+          bmp_form(64, 2, 1, 8, 0, {9, 8, 0, 0}), bmp_form(16, 5, 1, 4, 0, {0x12, 0x34, 0x50, 0}),
+          true_colour_bmp(24, 0), true_colour_bmp(32, 3)}},
         {"pngread",
          {png(3, 2, 256), png(256, 256, 256), png(100, 50, 2), spng_png(3, 1, 1), spng_png(0, 2, 0),
-          spng_png(0, 4, 1), spng_png(2, 8, 0), bytes("\x89PNG\r\n\x1a\n")}},
+          spng_png(0, 4, 1), spng_png(2, 8, 0), spng_png(6, 16, 1), spng_png(4, 8, 0),
+          bytes("\x89PNG\r\n\x1a\n")}},
         {"options",
          {bytes(std::string("-C\0out\0a.kzp", 12)), bytes(std::string("-l\0-\0-c\0data/", 13)),
           bytes("-x"), bytes("-"), bytes(std::string("a\0-C\0out", 8))}},

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # install_test.sh BUILD_DIR SOURCE_DIR: the installed programs convert the
-# installed examples, and one comes back the same through PNG; the manual pages render without
+# installed examples, one comes back the same through PNG and one goes back
+# into a copy of the archive; the manual pages render without
 # warnings and their DIAGNOSTICS name every message of cli/messages.h.
 set -euo pipefail
 build=$1 source=$2 scratch=$(mktemp -d)
@@ -12,7 +13,11 @@ cd "$scratch/prefix/share/doc/quorbin/examples"
 "$bin/quorbin" -C "$scratch/" -l pack.lst tiles.kzp >"$scratch/stdout" 2>/dev/null
 "$bin/quorbin" -f png -C "$scratch/" tiles.kzp >>"$scratch/stdout" 2>/dev/null
 (cd "$scratch" && "$bin/quorbin-pack" tiles.png && mkdir again && "$bin/quorbin" -C again/ tiles.kzp) >>"$scratch/stdout" 2>/dev/null
-[ "$(grep -c ' \.\.\. OK$' "$scratch/stdout")" = 7 ] || fail "installed examples: $(cat "$scratch/stdout")"
+# A picture back into a copy of the archive, in place: its permission bits stay.
+cp pack.dat pack.lst "$scratch/again/" && chmod 604 "$scratch/again/pack.dat"
+(cd "$scratch/again" && "$bin/quorbin-pack" -l pack.lst ../title.bmp) >>"$scratch/stdout" 2>/dev/null
+[ "$(stat -c %a "$scratch/again/pack.dat")" = 604 ] || fail "the archive put back lost its permission bits"
+[ "$(grep -c ' \.\.\. OK$' "$scratch/stdout")" = 8 ] || fail "installed examples: $(cat "$scratch/stdout")"
 cmp "$scratch/tiles.bmp" "$scratch/again/tiles.bmp" || fail "tiles.bmp does not come back through PNG"
 diagnostics=
 for page in "$man/quorbin.1" "$man/quorbin-pack.1"; do
@@ -21,6 +26,6 @@ for page in "$man/quorbin.1" "$man/quorbin-pack.1"; do
 done
 # Each line of each message, its placeholders matching anything.
 grep -o '"[^"]*"' "$source/cli/messages.h" | sed 's/^"//; s/"$//; s/\\n$//' | while IFS= read -r message; do
-    pattern=$(printf '%s' "$message" | sed 's/[][\.*^$+?(){}|]/\\&/g; s/%[0-9]*l*[scd]/.*/g')
+    pattern=$(printf '%s' "$message" | sed 's/[][\.*^$+?(){}|]/\\&/g; s/%[0-9]*l*[scdux]/.*/g')
     grep -q -E -- "$pattern" <<<"$diagnostics" || fail "DIAGNOSTICS does not name: $message"
 done

@@ -105,8 +105,11 @@ Picture rings(int32_t w, int32_t h) {
     return pic;
 }
 
-std::vector<uint8_t> encode(const Picture& pic) {
-    return lzss_encode(kzp_image_bytes(pic.width, pic.height, pic.pixels.data(), pic.palette));
+// The smallest stream, or the longest match at each position, as the tools
+// of old games wrote their archives.
+std::vector<uint8_t> encode(const Picture& pic, bool greedy = false) {
+    return lzss_encode(kzp_image_bytes(pic.width, pic.height, pic.pixels.data(), pic.palette),
+                       {0, greedy});
 }
 
 } // namespace
@@ -134,7 +137,8 @@ int main(int argc, char** argv) {
         }
 
     // The archive: a small header, then the entries with a little junk
-    // between them, as game archives tend to have.
+    // between them, as game archives tend to have, compressed as their tools
+    // did (so that edited pictures fit back in).
     const Named entries[] = {
         {"title.kzp", rings(250, 150)},
         {"gfx\\logo.kzp", tiles(45, 45)},
@@ -143,7 +147,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> archive = {'Q', 'P', 'A', 'K', 3, 0, 0, 0};
     std::string list;
     for (const Named& e : entries) {
-        std::vector<uint8_t> stream = encode(e.pic);
+        std::vector<uint8_t> stream = encode(e.pic, true);
         list += "pack.dat " + std::to_string(archive.size()) + " " + std::to_string(stream.size()) +
                 " " + e.name + "\n";
         archive.insert(archive.end(), stream.begin(), stream.end());
