@@ -4,6 +4,7 @@
 //   decode_bench --once KIND fast|bytewise    one decode, for callgrind
 //   decode_bench --write KIND FILE            writes the picture as a KZP file (KIND-shuffled:
 //                                             the same picture, its palette shuffled)
+//   decode_bench --greedy KIND FILE           the same, the longest match at each position
 //   decode_bench --archive DIR N              an archive of N small entries and its list
 #include <benchmark/benchmark.h>
 
@@ -131,6 +132,10 @@ int main(int argc, char** argv) {
     }
     if (argc == 4 && std::strcmp(argv[1], "--write") == 0)
         return write_whole_file(argv[3], sample(kind_named(argv[2])).stream) ? 0 : 1;
+    if (argc == 4 && std::strcmp(argv[1], "--greedy") == 0)
+        return write_whole_file(argv[3], lzss_encode(sample(kind_named(argv[2])).image, {0, true}))
+                   ? 0
+                   : 1;
     if (argc == 4 && std::strcmp(argv[1], "--archive") == 0)
         return write_archive(argv[2], std::atoi(argv[3]));
 

@@ -93,3 +93,9 @@ bool copy_permissions(std::FILE* from, std::FILE* to);
 // Writes what the host holds of `file` to the disk, so that a rename after it
 // never leaves a name for data that a system crash would lose.
 bool flush_to_disk(std::FILE* file);
+
+// Copies `count` bytes from the current position of `from` to that of `to`
+// (both unbuffered, as this layer opens them), in the kernel where the host
+// can (copy_file_range on Linux).  False when a read or write fails or
+// `from` ends first.
+bool copy_bytes(std::FILE* from, std::FILE* to, int64_t count);

@@ -1,6 +1,8 @@
 #include "host.h"
 
 #include <fcntl.h>
+
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,4 +105,24 @@ bool copy_permissions(std::FILE* from, std::FILE* to) {
 
 bool flush_to_disk(std::FILE* file) {
     return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+bool copy_bytes(std::FILE* from, std::FILE* to, int64_t count) {
+    const int in = fileno(from), out = fileno(to);
+    while (count > 0) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(count, INT32_MAX));
+        ssize_t done = -1;
+#ifdef __linux__
+        done = copy_file_range(in, nullptr, out, nullptr, want, 0);
+#endif
+        if (done < 0) { // no kernel copy here, or not between these files
+            std::vector<char> block(std::min<size_t>(want, size_t{1} << 20));
+            done = read(in, block.data(), block.size());
+            if (done > 0 && write(out, block.data(), static_cast<size_t>(done)) != done)
+                return false;
+        }
+        if (done <= 0) return false;
+        count -= done;
+    }
+    return true;
 }

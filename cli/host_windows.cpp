@@ -1,5 +1,6 @@
 #include "host.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -160,4 +161,17 @@ bool copy_permissions(std::FILE* from, std::FILE* to) {
 
 bool flush_to_disk(std::FILE* file) {
     return std::fflush(file) == 0 && FlushFileBuffers(handle_of(file)) != 0;
+}
+
+bool copy_bytes(std::FILE* from, std::FILE* to, int64_t count) {
+    std::vector<char> block(size_t{1} << 20);
+    while (count > 0) {
+        const DWORD want = static_cast<DWORD>(std::min<int64_t>(count, 1 << 20));
+        DWORD got = 0, put = 0;
+        if (!ReadFile(handle_of(from), block.data(), want, &got, nullptr) || got == 0 ||
+            !WriteFile(handle_of(to), block.data(), got, &put, nullptr) || put != got)
+            return false;
+        count -= got;
+    }
+    return true;
 }

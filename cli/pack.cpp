@@ -1,6 +1,7 @@
 #include "pack.h"
 
 #include <cstring>
+#include <utility>
 
 #include "bmp/bmp.h"
 #include "job.h"
@@ -8,14 +9,44 @@
 #include "messages.h"
 #include "png/png.h"
 
-bool read_picture(const char* path, const uint8_t* file, size_t size, std::vector<uint8_t>* image,
-                  KzpColours* colours) {
+bool read_picture(const char* path, const uint8_t* file, size_t size, bool true_colour_too,
+                  Picture* picture) {
     const char* detail = nullptr;
-    switch (colours ? png_read_colours(file, size, colours, &detail)
-                    : png_read(file, size, image, &detail)) {
+    picture->true_colour = false;
+    int result = png_read(file, size, &picture->image, &detail);
+    if (result == kPngNotPalette && true_colour_too) {
+        result = png_read_colours(file, size, &picture->colours, &detail);
+        picture->true_colour = true;
+    }
+    switch (result) {
     case kPngRead:
-        return true;
+        break;
     case kPngNotPng:
+        result = bmp_read(file, size, &picture->image, &detail);
+        if (result == kBmpNotPalette && true_colour_too) {
+            result = bmp_read_colours(file, size, &picture->colours, &detail);
+            picture->true_colour = true;
+            if (result == kBmpNotPalette) {
+                report(MSG_BMP_UNREADABLE, path, detail);
+                return false;
+            }
+        }
+        switch (result) {
+        case kBmpRead:
+            break;
+        case kBmpNotBmp:
+            report(MSG_NOT_BMP, path);
+            return false;
+        case kBmpNotPalette:
+            report(MSG_BMP_NOT_PALETTE, path, detail);
+            return false;
+        case kBmpTooLarge:
+            report(MSG_TOO_LARGE, path);
+            return false;
+        default:
+            report(MSG_BMP_DAMAGED, path, detail);
+            return false;
+        }
         break;
     case kPngNotPalette:
         report(MSG_PNG_NOT_PALETTE, path, detail);
@@ -30,23 +61,26 @@ bool read_picture(const char* path, const uint8_t* file, size_t size, std::vecto
         report(MSG_NO_MEMORY, path);
         return false;
     }
-    switch (colours ? bmp_read_colours(file, size, colours, &detail)
-                    : bmp_read(file, size, image, &detail)) {
-    case kBmpRead:
+    KzpImage parsed{picture->colours.width, picture->colours.height, nullptr, nullptr};
+    if (!picture->true_colour)
+        kzp_image_parse(picture->image.data(), static_cast<int64_t>(picture->image.size()),
+                        &parsed);
+    picture->width = parsed.width, picture->height = parsed.height;
+    return true;
+}
+
+bool map_picture(const std::string& path, const std::vector<uint8_t>& target,
+                 const Picture& picture, std::vector<uint8_t>* out) {
+    KzpUnmapped unmapped;
+    KzpImage indexed;
+    if (picture.true_colour
+            ? kzp_map_picture(target, picture.colours, out, &unmapped)
+            : kzp_image_parse(picture.image.data(), static_cast<int64_t>(picture.image.size()),
+                              &indexed) &&
+                  kzp_map_image(target, indexed, out, &unmapped))
         return true;
-    case kBmpNotBmp:
-        report(MSG_NOT_BMP, path);
-        break;
-    case kBmpNotPalette:
-        report(colours ? MSG_BMP_UNREADABLE : MSG_BMP_NOT_PALETTE, path, detail);
-        break;
-    case kBmpTooLarge:
-        report(MSG_TOO_LARGE, path);
-        break;
-    default:
-        report(MSG_BMP_DAMAGED, path, detail);
-        break;
-    }
+    report(MSG_UNMAPPED, path.c_str(), static_cast<unsigned long long>(unmapped.pixels), unmapped.x,
+           unmapped.y, unmapped.red, unmapped.green, unmapped.blue);
     return false;
 }
 
@@ -67,19 +101,19 @@ bool read_palette_file(const std::string& path, std::vector<uint8_t>* image) {
     const uint8_t* file = bytes.get();
     static const uint8_t kPng[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
     if ((size >= 2 && file[0] == 'B' && file[1] == 'M') ||
-        (size >= 8 && std::memcmp(file, kPng, 8) == 0))
-        return read_picture(path.c_str(), file, static_cast<size_t>(size), image, nullptr);
+        (size >= 8 && std::memcmp(file, kPng, 8) == 0)) {
+        Picture picture;
+        const bool read =
+            read_picture(path.c_str(), file, static_cast<size_t>(size), false, &picture);
+        *image = std::move(picture.image);
+        return read;
+    }
     image->resize(static_cast<size_t>(9 * size));
     image->resize(static_cast<size_t>(decode_stored_buffer(file, size, image->data())));
     KzpImage parsed;
     if (kzp_image_parse(image->data(), static_cast<int64_t>(image->size()), &parsed)) return true;
     report(MSG_BROKEN_IMAGE, path.c_str());
     return false;
-}
-
-void report_unmapped(const std::string& path, const KzpUnmapped& unmapped) {
-    report(MSG_UNMAPPED, path.c_str(), static_cast<unsigned long long>(unmapped.pixels), unmapped.x,
-           unmapped.y, unmapped.red, unmapped.green, unmapped.blue);
 }
 
 int pack_file(const std::string& path, const Options& options,
@@ -91,30 +125,28 @@ int pack_file(const std::string& path, const Options& options,
     Buffer bytes;
     const int64_t size = read_whole(input, bytes);
     std::fclose(input);
-    std::vector<uint8_t> image;
-    KzpColours colours{};
+    Picture picture;
     if (size < 0) {
         report(MSG_NO_MEMORY, output_path.c_str());
         return 0;
     }
-    if (!read_picture(path.c_str(), bytes.get(), static_cast<size_t>(size), &image,
-                      palette ? &colours : nullptr))
+    if (!read_picture(path.c_str(), bytes.get(), static_cast<size_t>(size), palette != nullptr,
+                      &picture))
         return 0;
     bytes.reset();
+    std::vector<uint8_t> image = std::move(picture.image);
     if (palette) {
         KzpImage target;
         kzp_image_parse(palette->data(), static_cast<int64_t>(palette->size()), &target);
+        const bool same = target.width == picture.width && target.height == picture.height;
         const std::vector<uint8_t> fresh =
-            target.width == colours.width && target.height == colours.height
-                ? *palette
-                : kzp_image_bytes(colours.width, colours.height,
-                                  std::vector<uint8_t>(colours.rgb.size() / 3).data(),
-                                  target.palette);
-        KzpUnmapped unmapped;
-        if (!kzp_map_picture(fresh, colours, &image, &unmapped)) {
-            report_unmapped(path, unmapped);
-            return 0;
-        }
+            same ? *palette
+                 : kzp_image_bytes(picture.width, picture.height,
+                                   std::vector<uint8_t>(static_cast<size_t>(picture.width) *
+                                                        static_cast<size_t>(picture.height))
+                                       .data(),
+                                   target.palette);
+        if (!map_picture(path, fresh, picture, &image)) return 0;
     }
     const std::vector<uint8_t> stream = lzss_encode(image);
     OutputFile out;

@@ -8,13 +8,26 @@
 #include "kzp/kzp.h"
 #include "options.h"
 
+// A picture as read: a palette picture's indices and palette in the decoded
+// layout, or a true-colour picture's colours.
+struct Picture {
+    bool true_colour;
+    std::vector<uint8_t> image;
+    KzpColours colours;
+    int32_t width, height;
+};
+
 // Reads the BMP or PNG file of `size` bytes at `file` (told apart by their
-// first bytes), which came from `path`: as its indices and palette into
-// `image` (the decoded layout; palette pictures only), or, when `colours`
-// is not null, as its colours (true colour too).  Reports why it is refused
-// and returns false then.
-bool read_picture(const char* path, const uint8_t* file, size_t size, std::vector<uint8_t>* image,
-                  KzpColours* colours);
+// first bytes), which came from `path`: a palette picture, or with
+// `true_colour_too` a true-colour one too.  Reports why it is refused and
+// returns false then.
+bool read_picture(const char* path, const uint8_t* file, size_t size, bool true_colour_too,
+                  Picture* picture);
+
+// Maps `picture` (of target's width and height) onto the decoded image
+// `target` (kzp_map_picture); reports the colours missing from its palette.
+bool map_picture(const std::string& path, const std::vector<uint8_t>& target,
+                 const Picture& picture, std::vector<uint8_t>* out);
 
 // Reads the palette that -p names, as a decoded image: the decoded bytes of
 // a KZP file, or a palette BMP or PNG file read by read_picture.  Reports
@@ -38,6 +51,3 @@ bool read_palette_file(const std::string& path, std::vector<uint8_t>* image);
 // format allows (lzss_encode).
 int pack_file(const std::string& path, const Options& options,
               const std::vector<uint8_t>* palette = nullptr);
-
-// Reports the pixels of `path` whose colours the palette lacks.
-void report_unmapped(const std::string& path, const KzpUnmapped& unmapped);

@@ -28,7 +28,6 @@ int main(int argc, char** argv) {
     if (options.has_palette_file && !read_palette_file(options.palette_file, &palette)) return 2;
     int status = 0;
     for (const std::string& picture : pictures)
-        if (!pack_file(picture, options, options.has_palette_file ? &palette : nullptr))
-            status = 2;
+        if (!pack_file(picture, options, options.has_palette_file ? &palette : nullptr)) status = 2;
     return status;
 }

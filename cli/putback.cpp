@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 #include "job.h"
 #include "listfile.h"
@@ -11,8 +15,6 @@
 #include "pack.h"
 
 namespace {
-
-constexpr size_t kCopyBlock = size_t{1} << 20; // bytes per read and write of the copy
 
 // A line of the list: an entry, where lines that name the same archive path,
 // offset and size are one entry.
@@ -26,16 +28,27 @@ bool same_range(const Entry& a, const Entry& b) {
     return a.archive == b.archive && a.offset == b.offset && a.size == b.size;
 }
 
-// An archive that gets pictures: where its copy goes, and what replaces
-// which of its entries.
+// A picture put back, waiting for its archive to be written.
 struct Patch {
     size_t entry;
     std::string picture;
     std::vector<uint8_t> stream;
 };
+
+// An archive that takes pictures: where its copy goes, the copy of the
+// source into the part file, which a thread of its own makes while the
+// pictures are packed, and what replaces which of its entries.
 struct Archive {
     std::string source, output;
     FileId source_id, output_id;
+    bool replacing; // a file is at `output` already, to be flushed to the disk
+    std::FILE* from = nullptr;
+    OutputFile part{};
+    const char* failure = nullptr; // why the copy could not be started, and of what path
+    std::string failure_path;
+    std::unique_ptr<std::packaged_task<bool()>> copy;
+    std::future<bool> copied;
+    std::thread copier;
     std::vector<Patch> patches;
 };
 
@@ -71,8 +84,10 @@ bool read_entry(const Entry& entry, std::vector<uint8_t>* image, FileId* id) {
         report(MSG_ENTRY_OUTSIDE, entry.name.c_str(), entry.archive.c_str());
         return false;
     }
-    image->resize(static_cast<size_t>(9 * entry.size));
-    image->resize(static_cast<size_t>(decode_stored_stream(archive, entry.size, image->data())));
+    // Untouched, the buffer's pages cost nothing: it is not cleared first.
+    Buffer decoded(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(9 * entry.size))));
+    const int64_t length = decoded ? decode_stored_stream(archive, entry.size, decoded.get()) : 0;
+    image->assign(decoded.get(), decoded.get() + length);
     std::fclose(archive);
     KzpImage parsed;
     if (kzp_image_parse(image->data(), static_cast<int64_t>(image->size()), &parsed) &&
@@ -98,27 +113,22 @@ bool pack_into(const std::string& picture, const Entry& entry, const std::vector
         report(MSG_NO_MEMORY, picture.c_str());
         return false;
     }
-    std::vector<uint8_t> own, image;
-    KzpColours colours{};
-    if (!read_picture(picture.c_str(), bytes.get(), static_cast<size_t>(size), &own,
-                      options.own_palette ? nullptr : &colours))
+    Picture given;
+    std::vector<uint8_t> image;
+    if (!read_picture(picture.c_str(), bytes.get(), static_cast<size_t>(size), !options.own_palette,
+                      &given))
         return false;
-    KzpImage old, given;
+    KzpImage old, own;
     kzp_image_parse(target.data(), static_cast<int64_t>(target.size()), &old);
-    if (options.own_palette) {
-        kzp_image_parse(own.data(), static_cast<int64_t>(own.size()), &given);
-        colours.width = given.width, colours.height = given.height;
-    }
-    if (colours.width != old.width || colours.height != old.height) {
-        report(MSG_SIZE_MISMATCH, picture.c_str(), colours.width, colours.height,
-               entry.name.c_str(), old.width, old.height);
+    if (given.width != old.width || given.height != old.height) {
+        report(MSG_SIZE_MISMATCH, picture.c_str(), given.width, given.height, entry.name.c_str(),
+               old.width, old.height);
         return false;
     }
-    KzpUnmapped unmapped;
     if (options.own_palette) {
-        image = kzp_with_pixels(target, given.pixels, given.palette);
-    } else if (!kzp_map_picture(target, colours, &image, &unmapped)) {
-        report_unmapped(picture, unmapped);
+        kzp_image_parse(given.image.data(), static_cast<int64_t>(given.image.size()), &own);
+        image = kzp_with_pixels(target, own.pixels, own.palette);
+    } else if (!map_picture(picture, target, given, &image)) {
         return false;
     }
     LzssEncodeOptions fit;
@@ -128,74 +138,78 @@ bool pack_into(const std::string& picture, const Entry& entry, const std::vector
     if (result == kLzssTooLarge) report(MSG_TOO_MANY_BYTES, picture.c_str(), needs, holds);
     if (result == kLzssUnreachable) report(MSG_UNREACHABLE, picture.c_str(), needs, holds);
     if (result != kLzssEncoded) return false;
-    std::vector<uint8_t> check(9 * stream->size());
-    check.resize(static_cast<size_t>(
-        decode_stored_buffer(stream->data(), static_cast<int64_t>(stream->size()), check.data())));
-    if (check == image) return true;
+    Buffer check(static_cast<uint8_t*>(std::malloc(9 * stream->size())));
+    if (check &&
+        static_cast<size_t>(decode_stored_buffer(
+            stream->data(), static_cast<int64_t>(stream->size()), check.get())) == image.size() &&
+        std::memcmp(check.get(), image.data(), image.size()) == 0)
+        return true;
     report(MSG_NOT_DECODED, picture.c_str());
     return false;
 }
 
-// Copies `count` bytes of `from` to `to`; false when a read or write fails.
-bool copy_bytes(std::FILE* from, int64_t count, std::FILE* to, std::vector<uint8_t>& block) {
-    while (count > 0) {
-        const size_t take = static_cast<size_t>(std::min<int64_t>(count, kCopyBlock));
-        if (std::fread(block.data(), 1, take, from) != take ||
-            std::fwrite(block.data(), 1, take, to) != take)
-            return false;
-        count -= static_cast<int64_t>(take);
+// Starts the copy of the source archive into the part file.
+void start_copy(Archive& archive, const std::vector<FileId>& protect) {
+    archive.from = open_input(archive.source.c_str(), kReadBlocks);
+    archive.failure_path = archive.from ? archive.output : archive.source;
+    if (!archive.from) {
+        archive.failure = MSG_CANT_OPEN;
+        return;
     }
-    return true;
+    std::vector<FileId> keep(protect);
+    for (const FileId& id : protect)
+        if (same_file(archive.output_id, id)) archive.failure = MSG_SAME_AS_INPUT;
+    keep.push_back(archive.source_id);
+    const std::string part = archive.output + ".part";
+    const int created = archive.failure
+                            ? kCreated
+                            : create_output(part.c_str(), keep.data(),
+                                            static_cast<int>(keep.size()), &archive.part);
+    if (created == kCreateIsInput) archive.failure = MSG_SAME_AS_INPUT, archive.failure_path = part;
+    if (created == kCreateFailed) archive.failure = MSG_CANT_CREATE;
+    if (archive.failure) return;
+    std::FILE *from = archive.from, *to = archive.part.file;
+    const int64_t size = file_size(from);
+    const bool flush = archive.replacing; // the bulk early: the last flush has little left
+    archive.copy = std::make_unique<std::packaged_task<bool()>>([from, to, size, flush] {
+        return copy_bytes(from, to, size) && (!flush || flush_to_disk(to));
+    });
+    archive.copied = archive.copy->get_future();
+    // A thread the system refuses leaves the copy to this one.
+    try {
+        archive.copier = std::thread([task = archive.copy.get()] { (*task)(); });
+    } catch (const std::system_error&) {
+        (*archive.copy)();
+    }
 }
 
-// Writes the copy of `archive` with its entries replaced.  The message (of
-// one %s) and its path when it fails; nullptr when the copy is in place.
-const char* write_archive(const Archive& archive, const std::vector<Entry>& entries,
-                          const std::vector<FileId>& protect, std::string* path) {
-    *path = archive.source;
-    std::FILE* source = open_input(archive.source.c_str(), kReadBlocks);
-    if (!source) return MSG_CANT_OPEN;
-    *path = archive.output;
-    const bool replacing = path_id(archive.output.c_str()).known;
+// Puts the entries' new streams into the copy and renames it into place
+// (removes it when no picture is left for it).  The message (of one %s) and
+// its path when that fails; nullptr when the copy is in place or removed.
+const char* finish_archive(Archive& archive, const std::vector<Entry>& entries, std::string* path) {
+    if (archive.copier.joinable()) archive.copier.join();
+    *path = archive.failure_path;
+    if (archive.failure) {
+        if (archive.from) std::fclose(archive.from);
+        return archive.failure;
+    }
+    bool ok = archive.copied.get();
+    for (const Patch& patch : archive.patches) {
+        const Entry& entry = entries[patch.entry];
+        ok = ok && seek_to(archive.part.file, entry.offset) &&
+             std::fwrite(patch.stream.data(), 1, patch.stream.size(), archive.part.file) ==
+                 patch.stream.size();
+    }
+    ok = ok && copy_permissions(archive.from, archive.part.file) &&
+         (!archive.replacing || flush_to_disk(archive.part.file));
+    std::fclose(archive.from);
     const std::string part = archive.output + ".part";
-    std::vector<FileId> keep(protect);
-    keep.push_back(file_id_of(source));
-    for (const FileId& id : protect)
-        if (same_file(path_id(archive.output.c_str()), id)) {
-            std::fclose(source);
-            return MSG_SAME_AS_INPUT;
-        }
-    OutputFile out;
-    const int created =
-        create_output(part.c_str(), keep.data(), static_cast<int>(keep.size()), &out);
-    if (created != kCreated) {
-        std::fclose(source);
-        if (created == kCreateIsInput) *path = part;
-        return created == kCreateIsInput ? MSG_SAME_AS_INPUT : MSG_CANT_CREATE;
-    }
-    std::vector<const Patch*> in_order;
-    for (const Patch& patch : archive.patches)
-        in_order.push_back(&patch);
-    std::sort(in_order.begin(), in_order.end(), [&](const Patch* a, const Patch* b) {
-        return entries[a->entry].offset < entries[b->entry].offset;
-    });
-    std::vector<uint8_t> block(kCopyBlock);
-    int64_t at = 0;
-    bool ok = true;
-    for (const Patch* patch : in_order) {
-        const Entry& entry = entries[patch->entry];
-        ok = ok && copy_bytes(source, entry.offset - at, out.file, block) &&
-             std::fwrite(patch->stream.data(), 1, patch->stream.size(), out.file) ==
-                 patch->stream.size() &&
-             seek_to(source, entry.offset + entry.size);
-        at = entry.offset + entry.size;
-    }
-    ok = ok && copy_bytes(source, file_size(source) - at, out.file, block) &&
-         copy_permissions(source, out.file) && (!replacing || flush_to_disk(out.file));
-    std::fclose(source);
-    int result = close_output(out, ok ? kConvertOk : kConvertWriteError);
-    if (result == kConvertOk && rename_file(part.c_str(), archive.output.c_str())) return nullptr;
-    if (out.regular) remove_file(part.c_str());
+    const int result = close_output(archive.part, ok ? kConvertOk : kConvertWriteError);
+    if (result == kConvertOk && !archive.patches.empty() &&
+        rename_file(part.c_str(), archive.output.c_str()))
+        return nullptr;
+    if (archive.part.regular) remove_file(part.c_str());
+    if (archive.patches.empty()) return nullptr;
     return result == kConvertOk ? MSG_CANT_CREATE : MSG_CANT_WRITE;
 }
 
@@ -213,7 +227,7 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
     for (const std::string& picture : pictures)
         protect.push_back(path_id(picture.c_str()));
 
-    std::vector<Archive> archives;
+    std::vector<std::unique_ptr<Archive>> archives;
     int all = 1;
     for (const std::string& picture : pictures) {
         std::vector<size_t> found; // the first line of each entry with the picture's stem
@@ -238,10 +252,10 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
         // line is printed once its archive is in place.
         hold_progress(progress_line(picture, output + "/" + entry.name));
         auto archive = std::find_if(archives.begin(), archives.end(),
-                                    [&](const Archive& a) { return a.source == entry.archive; });
+                                    [&](const auto& a) { return a->source == entry.archive; });
         const bool taken =
             archive != archives.end() &&
-            std::any_of(archive->patches.begin(), archive->patches.end(),
+            std::any_of((*archive)->patches.begin(), (*archive)->patches.end(),
                         [&](const Patch& p) { return same_range(entries[p.entry], entry); });
         std::vector<uint8_t> target, stream;
         FileId source_id;
@@ -252,29 +266,37 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
                                [&](const Entry& other) { return overlap(entry, other); })) {
             report(MSG_OVERLAP, entry.name.c_str(), entry.archive.c_str());
         } else if (!read_entry(entry, &target, &source_id)) {
-        } else if (std::any_of(archives.begin(), archives.end(), [&](const Archive& a) {
-                       return a.source != entry.archive &&
-                              (a.output == output || same_file(a.source_id, output_id) ||
-                               same_file(a.output_id, source_id));
+        } else if (std::any_of(archives.begin(), archives.end(), [&](const auto& a) {
+                       return a->source != entry.archive &&
+                              (a->output == output || same_file(a->source_id, output_id) ||
+                               same_file(a->output_id, source_id));
                    })) {
             report(MSG_OTHER_ARCHIVE, output.c_str());
-        } else if (pack_into(picture, entry, target, options, &stream)) {
-            if (archive == archives.end())
-                archive = archives.insert(archives.end(),
-                                          {entry.archive, output, source_id, output_id, {}});
-            archive->patches.push_back({found[0], picture, std::move(stream)});
-            hold_progress("");
-            continue;
+        } else {
+            // The archive's copy goes on while its pictures are packed.
+            if (archive == archives.end()) {
+                archives.push_back(std::make_unique<Archive>());
+                Archive& a = *archives.back();
+                a.source = entry.archive, a.output = output;
+                a.source_id = source_id, a.output_id = output_id, a.replacing = output_id.known;
+                start_copy(a, protect);
+                archive = archives.end() - 1;
+            }
+            if (pack_into(picture, entry, target, options, &stream)) {
+                (*archive)->patches.push_back({found[0], picture, std::move(stream)});
+                hold_progress("");
+                continue;
+            }
         }
         all = 0;
     }
 
-    for (const Archive& archive : archives) {
+    for (const auto& archive : archives) {
         std::string path;
-        const char* failure = write_archive(archive, entries, protect, &path);
-        for (const Patch& patch : archive.patches) {
+        const char* failure = finish_archive(*archive, entries, &path);
+        for (const Patch& patch : archive->patches) {
             std::fputs(
-                progress_line(patch.picture, archive.output + "/" + entries[patch.entry].name)
+                progress_line(patch.picture, archive->output + "/" + entries[patch.entry].name)
                     .c_str(),
                 stdout);
             if (failure)

@@ -9,12 +9,16 @@
 // and so the decoded length.  The new image is encoded into exactly the
 // entry's stored size (lzss_encode_into) and decoded again to check it.
 //
-// Then each archive that gets pictures is written once, into the work
-// directory under its base name: a copy of the source with the entries
-// replaced, with the source's permission bits, written as NAME.part, flushed
-// to the disk and renamed into place, which replaces the source itself when
-// that is where it goes.  A crash at any point leaves the source as it was
-// and no partly written file under the final name.
+// Each archive that takes pictures is written once, into the work directory
+// under its base name: as NAME.part, a copy of the source (made by a thread
+// of its own from the archive's first picture on, while the pictures are
+// packed) with the new streams written over their entries, which keeps every
+// other byte and, as the sizes are the same, every offset; then given the
+// source's permission bits, flushed to the disk when it replaces a file, and
+// renamed into place, which replaces the source itself when that is where it
+// goes.  A crash at any point leaves the source as it was and no partly
+// written file under the final name; an archive none of whose pictures could
+// be packed is not written (its part file is removed).
 #pragma once
 
 #include <string>

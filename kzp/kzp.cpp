@@ -77,48 +77,83 @@ std::vector<uint8_t> kzp_with_pixels(const std::vector<uint8_t>& target, const u
     return out;
 }
 
-bool kzp_map_picture(const std::vector<uint8_t>& target, const KzpColours& picture,
-                     std::vector<uint8_t>* out, KzpUnmapped* unmapped) {
-    const uint8_t* rgb = picture.rgb.data();
-    KzpImage image;
-    kzp_image_parse(target.data(), static_cast<int64_t>(target.size()), &image);
-    // The lowest index of each colour the palette holds, in an open-addressed
-    // table of colours (red, green, blue as 24 bits; 1 << 24: empty).
-    constexpr size_t kSlots = 1024;
+namespace {
+
+uint32_t colour_at(const uint8_t* p) {
+    return uint32_t{p[0]} << 16 | p[1] << 8 | p[2];
+}
+
+// The lowest index of each colour a palette holds, in an open-addressed
+// table of colours (red, green, blue as 24 bits; 1 << 24: empty).
+struct Lowest {
+    static constexpr size_t kSlots = 1024;
     uint32_t colours[kSlots];
-    uint8_t lowest[kSlots] = {};
-    std::fill_n(colours, kSlots, 1u << 24);
-    auto colour_at = [](const uint8_t* p) { return uint32_t{p[0]} << 16 | p[1] << 8 | p[2]; };
-    auto slot = [&](uint32_t colour) {
+    uint8_t index[kSlots] = {};
+
+    explicit Lowest(const uint8_t* palette) {
+        std::fill_n(colours, kSlots, 1u << 24);
+        for (int i = 255; i >= 0; i--) {
+            const size_t at = slot(colour_at(palette + 4 * i));
+            colours[at] = colour_at(palette + 4 * i);
+            index[at] = static_cast<uint8_t>(i);
+        }
+    }
+    size_t slot(uint32_t colour) const {
         size_t at = (colour * 2654435761u) >> 22;
         while (colours[at] != colour && colours[at] != 1u << 24)
             at = (at + 1) % kSlots;
         return at;
-    };
-    for (int i = 255; i >= 0; i--) {
-        const uint32_t colour = colour_at(image.palette + 4 * i);
-        const size_t at = slot(colour);
-        colours[at] = colour;
-        lowest[at] = static_cast<uint8_t>(i);
     }
+    // The lowest index of `colour`, or -1.
+    int find(uint32_t colour) const {
+        const size_t at = slot(colour);
+        return colours[at] == colour ? index[at] : -1;
+    }
+};
+
+// Maps the picture whose pixel i has the colour colour_of(i) onto `target`.
+template <typename ColourOf>
+bool map_pixels(const std::vector<uint8_t>& target, ColourOf colour_of, std::vector<uint8_t>* out,
+                KzpUnmapped* unmapped) {
+    KzpImage image;
+    kzp_image_parse(target.data(), static_cast<int64_t>(target.size()), &image);
+    const Lowest lowest(image.palette);
+    uint32_t own[256]; // the colour of each of target's indices
+    for (int i = 0; i < 256; i++)
+        own[i] = colour_at(image.palette + 4 * i);
     const size_t count = image.pixels ? static_cast<size_t>(image.width) * image.height : 0;
     std::vector<uint8_t> indices(count);
     *unmapped = KzpUnmapped{};
     for (size_t i = 0; i < count; i++) {
-        const uint32_t colour = colour_at(rgb + 3 * i);
-        if (colour_at(image.palette + 4 * image.pixels[i]) == colour) {
-            indices[i] = image.pixels[i];
-            continue;
-        }
-        const size_t at = slot(colour);
-        indices[i] = lowest[at];
-        if (colours[at] == colour || unmapped->pixels++) continue;
+        const uint32_t colour = colour_of(i);
+        const int index = own[image.pixels[i]] == colour ? image.pixels[i] : lowest.find(colour);
+        indices[i] = static_cast<uint8_t>(index);
+        if (index >= 0 || unmapped->pixels++) continue;
         unmapped->x = static_cast<int32_t>(i % static_cast<size_t>(image.width));
         unmapped->y = static_cast<int32_t>(i / static_cast<size_t>(image.width));
-        unmapped->red = rgb[3 * i], unmapped->green = rgb[3 * i + 1],
-        unmapped->blue = rgb[3 * i + 2];
+        unmapped->red = static_cast<uint8_t>(colour >> 16);
+        unmapped->green = static_cast<uint8_t>(colour >> 8), unmapped->blue = colour & 0xFF;
     }
     if (unmapped->pixels) return false;
     *out = kzp_with_pixels(target, indices.data());
     return true;
+}
+
+} // namespace
+
+bool kzp_map_picture(const std::vector<uint8_t>& target, const KzpColours& picture,
+                     std::vector<uint8_t>* out, KzpUnmapped* unmapped) {
+    const uint8_t* rgb = picture.rgb.data();
+    return map_pixels(
+        target, [rgb](size_t i) { return colour_at(rgb + 3 * i); }, out, unmapped);
+}
+
+bool kzp_map_image(const std::vector<uint8_t>& target, const KzpImage& picture,
+                   std::vector<uint8_t>* out, KzpUnmapped* unmapped) {
+    uint32_t colour[256];
+    for (int i = 0; i < 256; i++)
+        colour[i] = colour_at(picture.palette + 4 * i);
+    const uint8_t* pixels = picture.pixels;
+    return map_pixels(
+        target, [&colour, pixels](size_t i) { return colour[pixels[i]]; }, out, unmapped);
 }

@@ -73,3 +73,8 @@ struct KzpUnmapped {
 // `*unmapped` tells which pixels.
 bool kzp_map_picture(const std::vector<uint8_t>& target, const KzpColours& picture,
                      std::vector<uint8_t>* out, KzpUnmapped* unmapped);
+
+// The same for a palette picture (of target's width and height), whose
+// pixels' colours are those of its indices.
+bool kzp_map_image(const std::vector<uint8_t>& target, const KzpImage& picture,
+                   std::vector<uint8_t>* out, KzpUnmapped* unmapped);

@@ -292,31 +292,35 @@ Parse parse(const uint8_t* data, size_t size, LzssEncodeOptions options) {
 // amount in the window the fewest conversions k are tried that leave few
 // enough steps and are the amount mod 9.  False when none can be made.
 bool pad(Parse& p, uint64_t low, uint64_t high) {
-    std::vector<std::pair<uint8_t, uint32_t>> refs; // length, position
-    uint64_t steps = 0;                             // 9-bit steps there are
+    uint64_t count[kMaxMatch + 1] = {}, refs = 0, steps = 0; // references by length
     for (size_t i = 0; i < p.length.size(); i += p.length[i])
-        if (p.length[i] > 1) {
-            refs.emplace_back(p.length[i], static_cast<uint32_t>(i));
-            steps += p.length[i] - kMinMatch;
-        }
-    std::sort(refs.begin(), refs.end());
-    std::vector<uint64_t> sum{0}; // of the k shortest lengths
-    for (const auto& ref : refs)
-        sum.push_back(sum.back() + ref.first);
+        if (p.length[i] > 1) count[p.length[i]]++, refs++, steps += p.length[i] - kMinMatch;
     for (uint64_t add = low; add <= high; add++) {
         uint64_t k = add > 9 * steps ? (add - 9 * steps + 9) / 10 : 0;
         k += (add % 9 + 9 - k % 9) % 9;
-        if (k >= sum.size() || 9 * (sum[k] - kMinMatch * k) + 10 * k > add) continue;
-        for (size_t j = 0; j < k; j++)
-            std::fill_n(p.length.begin() + refs[j].second, refs[j].first, 1);
-        uint64_t left = (add - 9 * (sum[k] - kMinMatch * k) - 10 * k) / 9;
-        for (size_t j = k; left > 0; j++) {
-            const auto [n, at] = refs[j];
-            const size_t take = std::min<uint64_t>(left, n - kMinMatch);
-            std::fill_n(p.length.begin() + at, take, 1);
-            p.length[at + take] = static_cast<uint8_t>(n - take);
-            p.distance[at + take] = p.distance[at];
-            left -= take;
+        if (k > refs) continue;
+        // How many of each length the k shortest are, and the bits they add.
+        uint64_t convert[kMaxMatch + 1] = {}, bits = 0;
+        for (size_t n = kMinMatch, left = k; n <= kMaxMatch; n++) {
+            convert[n] = std::min<uint64_t>(left, count[n]);
+            left -= convert[n];
+            bits += convert[n] * (9 * n - kReferenceBits);
+        }
+        if (bits > add) continue;
+        uint64_t left = (add - bits) / 9;
+        for (size_t i = 0; i < p.length.size();) {
+            const size_t n = p.length[i];
+            if (n > 1 && convert[n] > 0) {
+                convert[n]--;
+                std::fill_n(p.length.begin() + static_cast<ptrdiff_t>(i), n, 1);
+            } else if (n > kMinMatch && left > 0) {
+                const size_t take = std::min<uint64_t>(left, n - kMinMatch);
+                std::fill_n(p.length.begin() + static_cast<ptrdiff_t>(i), take, 1);
+                p.length[i + take] = static_cast<uint8_t>(n - take);
+                p.distance[i + take] = p.distance[i];
+                left -= take;
+            }
+            i += n;
         }
         return true;
     }

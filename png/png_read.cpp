@@ -61,14 +61,19 @@ uint64_t filtered_size(const spng_ihdr& ihdr) {
     return size;
 }
 
-// Whether the IDAT chunks' data is one zlib stream of exactly `expected`
-// bytes with nothing after it.  libspng has checked the chunks by then.
-bool stream_is_exact(const uint8_t* file, size_t size, uint64_t expected) {
+// The data of the IDAT chunks, as far as the chunks lie inside the file.
+std::vector<uint8_t> idat_data(const uint8_t* file, size_t size) {
     std::vector<uint8_t> stream;
     for (size_t at = 8; size - at >= 12 && be32(file + at) <= size - at - 12;
          at += 12 + be32(file + at))
         if (std::memcmp(file + at + 4, "IDAT", 4) == 0)
             stream.insert(stream.end(), file + at + 8, file + at + 8 + be32(file + at));
+    return stream;
+}
+
+// Whether `stream` is one zlib stream of exactly `expected` bytes with
+// nothing after it.
+bool stream_is_exact(const std::vector<uint8_t>& stream, uint64_t expected) {
     std::unique_ptr<libdeflate_decompressor, FreeDecompressor> d(libdeflate_alloc_decompressor());
     std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[expected + 1]);
     size_t used = 0, produced = 0;
@@ -104,6 +109,13 @@ int read_png(const uint8_t* file, size_t size, std::vector<uint8_t>* image, KzpC
         return kPngNotPalette;
     }
     if (!error && uint64_t{ihdr.width} * ihdr.height > kPngMaxPixels) return kPngTooLarge;
+    // Deflate makes at most 1032 bytes of 2 bits: image data far too short
+    // for the picture is refused before its pixels take any memory.
+    const std::vector<uint8_t> stream = idat_data(file, size);
+    if (!error && (stream.size() + 8) * 1032 < filtered_size(ihdr)) {
+        *detail = "its image data does not match its width and height";
+        return kPngDamaged;
+    }
     // True colour (and grey of 16 bits) as 8-bit red, green and blue: a
     // 16-bit sample's high byte, alpha dropped.
     const int format = kind ? SPNG_FMT_RGB8 : SPNG_FMT_PNG;
@@ -123,7 +135,7 @@ int read_png(const uint8_t* file, size_t size, std::vector<uint8_t>* image, KzpC
                                                             : spng_strerror(error);
         return kPngDamaged;
     }
-    if (!stream_is_exact(file, size, filtered_size(ihdr))) {
+    if (!stream_is_exact(stream, filtered_size(ihdr))) {
         *detail = "its image data does not match its width and height";
         return kPngDamaged;
     }
