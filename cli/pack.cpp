@@ -84,12 +84,13 @@ bool map_picture(const std::string& path, const std::vector<uint8_t>& target,
     return false;
 }
 
-bool read_palette_file(const std::string& path, std::vector<uint8_t>* image) {
+bool read_palette_file(const std::string& path, std::vector<uint8_t>* image, FileId* id) {
     std::FILE* input = open_input(path.c_str(), kReadBlocks);
     if (!input) {
         report(MSG_CANT_OPEN, path.c_str());
         return false;
     }
+    *id = file_id_of(input);
     Buffer bytes;
     const int64_t size = read_whole(input, bytes);
     std::fclose(input);
@@ -116,12 +117,12 @@ bool read_palette_file(const std::string& path, std::vector<uint8_t>* image) {
     return false;
 }
 
-int pack_file(const std::string& path, const Options& options,
-              const std::vector<uint8_t>* palette) {
+int pack_file(const std::string& path, const Options& options, const std::vector<uint8_t>* palette,
+              const FileId* palette_id) {
     std::string output_path;
     std::FILE* input = start_job(path, options, "kzp", output_path);
     if (!input) return 0;
-    const FileId input_id = file_id_of(input);
+    const FileId protect[2] = {file_id_of(input), palette_id ? *palette_id : FileId{0, 0, false}};
     Buffer bytes;
     const int64_t size = read_whole(input, bytes);
     std::fclose(input);
@@ -150,7 +151,7 @@ int pack_file(const std::string& path, const Options& options,
     }
     const std::vector<uint8_t> stream = lzss_encode(image);
     OutputFile out;
-    if (!open_part(output_path, &input_id, 1, &out)) return 0;
+    if (!open_part(output_path, protect, 2, &out)) return 0;
     const bool written = std::fwrite(stream.data(), 1, stream.size(), out.file) == stream.size();
     if (!finish_part(output_path, out, written ? kConvertOk : kConvertWriteError)) return 0;
     std::printf("OK\n");

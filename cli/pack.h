@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host.h"
 #include "kzp/kzp.h"
 #include "options.h"
 
@@ -32,10 +33,11 @@ bool map_picture(const std::string& path, const std::vector<uint8_t>& target,
 // Reads the palette that -p names, as a decoded image: the decoded bytes of
 // a KZP file, or a palette BMP or PNG file read by read_picture.  Reports
 // why it cannot; false then.
-bool read_palette_file(const std::string& path, std::vector<uint8_t>* image);
+bool read_palette_file(const std::string& path, std::vector<uint8_t>* image, FileId* id);
 
 // Packs the BMP or PNG file at `path` into a KZP file named as quorbin names
-// its outputs (extension "kzp").  The output appears, under its name, only
+// its outputs (extension "kzp"), which is never the picture or the palette
+// file (`palette_id`).  The output appears, under its name, only
 // when it was written whole.  Returns 1 when it was, 0 after any failure.
 //
 // Without `palette` (the image -p read) the picture is a palette picture
@@ -50,4 +52,4 @@ bool read_palette_file(const std::string& path, std::vector<uint8_t>* image);
 // save it as; nothing is written for it.  The stream is the smallest the
 // format allows (lzss_encode).
 int pack_file(const std::string& path, const Options& options,
-              const std::vector<uint8_t>* palette = nullptr);
+              const std::vector<uint8_t>* palette = nullptr, const FileId* palette_id = nullptr);

@@ -25,9 +25,13 @@ int main(int argc, char** argv) {
     const std::vector<std::string> pictures(args.begin() + first_file, args.end());
     if (options.has_list_file) return put_back(pictures, options) ? 0 : 2;
     std::vector<uint8_t> palette;
-    if (options.has_palette_file && !read_palette_file(options.palette_file, &palette)) return 2;
+    FileId palette_id{0, 0, false};
+    if (options.has_palette_file && !read_palette_file(options.palette_file, &palette, &palette_id))
+        return 2;
     int status = 0;
     for (const std::string& picture : pictures)
-        if (!pack_file(picture, options, options.has_palette_file ? &palette : nullptr)) status = 2;
+        if (!pack_file(picture, options, options.has_palette_file ? &palette : nullptr,
+                       &palette_id))
+            status = 2;
     return status;
 }
