@@ -44,6 +44,20 @@ int64_t read_whole(std::FILE* input, Buffer& bytes) {
     return read_to_end(input, size < 0 ? INT64_MAX : size, bytes);
 }
 
+bool read_file(const std::string& path, Buffer& bytes, int64_t* size, FileId* id) {
+    std::FILE* input = open_input(path.c_str(), kReadBlocks);
+    if (!input) {
+        report(MSG_CANT_OPEN, path.c_str());
+        return false;
+    }
+    if (id) *id = file_id_of(input);
+    *size = read_whole(input, bytes);
+    std::fclose(input);
+    if (*size >= 0) return true;
+    report(MSG_NO_MEMORY, path.c_str());
+    return false;
+}
+
 std::string progress_line(const std::string& input, const std::string& output) {
     return input + std::string(input.size() < 16 ? 16 - input.size() : 0, ' ') + " -> " + output +
            " ... ";

@@ -50,6 +50,11 @@ int64_t read_to_end(std::FILE* input, int64_t limit, Buffer& bytes);
 // runs out.
 int64_t read_whole(std::FILE* input, Buffer& bytes);
 
+// Opens the file at `path` and reads it whole into `bytes` (`*size` bytes),
+// with its identity in `*id` when `id` is not null.  Reports when it cannot
+// be opened or memory runs out, and returns false then.
+bool read_file(const std::string& path, Buffer& bytes, int64_t* size, FileId* id = nullptr);
+
 // Opens `path`.part for writing, after checking that neither `path` nor the
 // part file is one of the `count` protected files.  Reports why it cannot;
 // false then.

@@ -85,19 +85,9 @@ bool map_picture(const std::string& path, const std::vector<uint8_t>& target,
 }
 
 bool read_palette_file(const std::string& path, std::vector<uint8_t>* image, FileId* id) {
-    std::FILE* input = open_input(path.c_str(), kReadBlocks);
-    if (!input) {
-        report(MSG_CANT_OPEN, path.c_str());
-        return false;
-    }
-    *id = file_id_of(input);
     Buffer bytes;
-    const int64_t size = read_whole(input, bytes);
-    std::fclose(input);
-    if (size < 0) {
-        report(MSG_NO_MEMORY, path.c_str());
-        return false;
-    }
+    int64_t size = 0;
+    if (!read_file(path, bytes, &size, id)) return false;
     // A picture begins with "BM" or the PNG signature; a KZP stream has no mark.
     const uint8_t* file = bytes.get();
     static const uint8_t kPng[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};

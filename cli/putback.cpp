@@ -101,18 +101,9 @@ bool read_entry(const Entry& entry, std::vector<uint8_t>* image, FileId* id) {
 // reports why there is none.
 bool pack_into(const std::string& picture, const Entry& entry, const std::vector<uint8_t>& target,
                const Options& options, std::vector<uint8_t>* stream) {
-    std::FILE* input = open_input(picture.c_str(), kReadBlocks);
-    if (!input) {
-        report(MSG_CANT_OPEN, picture.c_str());
-        return false;
-    }
     Buffer bytes;
-    const int64_t size = read_whole(input, bytes);
-    std::fclose(input);
-    if (size < 0) {
-        report(MSG_NO_MEMORY, picture.c_str());
-        return false;
-    }
+    int64_t size = 0;
+    if (!read_file(picture, bytes, &size)) return false;
     Picture given;
     std::vector<uint8_t> image;
     if (!read_picture(picture.c_str(), bytes.get(), static_cast<size_t>(size), !options.own_palette,
