@@ -166,12 +166,13 @@ void start_copy(Archive& archive, const std::vector<FileId>& protect) {
         return copy_bytes(from, to, size) && (!flush || flush_to_disk(to));
     });
     archive.copied = archive.copy->get_future();
-    // A thread the system refuses leaves the copy to this one.
+    // Where there is one processor (a browser's module without threads), or
+    // the system refuses a thread, the copy is left to this one.
     try {
-        archive.copier = std::thread([task = archive.copy.get()] { (*task)(); });
-    } catch (const std::system_error&) {
-        (*archive.copy)();
-    }
+        if (std::thread::hardware_concurrency() > 1)
+            archive.copier = std::thread([task = archive.copy.get()] { (*task)(); });
+    } catch (const std::system_error&) {}
+    if (!archive.copier.joinable()) (*archive.copy)();
 }
 
 // Puts the entries' new streams into the copy and renames it into place
