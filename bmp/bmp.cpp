@@ -261,7 +261,8 @@ int read_bmp(const uint8_t* file, size_t size, std::vector<uint8_t>* image, KzpC
         *colours = KzpColours{static_cast<int32_t>(width), static_cast<int32_t>(rows),
                               std::vector<uint8_t>(3 * width * rows)};
         const size_t step = info.bits / 8;
-        for (size_t y = 0; y < rows; y++) {
+        // Rows of width 0 hold no bytes: a huge height must not cost a pass per row.
+        for (size_t y = 0; width > 0 && y < rows; y++) {
             const uint8_t* from = file + pixels + (info.height > 0 ? rows - 1 - y : y) * row_size;
             for (size_t x = 0; x < width; x++, from += step) {
                 uint8_t* to = &colours->rgb[3 * (y * width + x)];

@@ -1,0 +1,146 @@
+#!/usr/bin/python3
+"""page_test.py PAGE NATIVE_BUILD EXAMPLES: the page in headless Chromium, used as a person uses
+it.  It opens, from disk, the examples with their archive and list file, a damaged file and an
+edited picture through the file input; every figure's caption names the picture, its size and
+colours; every download link gives, byte for byte, what the native programs write (the edited
+picture's archive what quorbin-pack -l writes); the zip holds every PNG file; the viewer names the
+pixel under the pointer.  Prints the time to the gallery; saves a screenshot beside the page."""
+import base64, io, os, re, shutil, subprocess, sys, tempfile, time, zipfile
+from PIL import Image
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+
+page, native, examples = (os.path.abspath(arg) for arg in sys.argv[1:4])
+work = tempfile.mkdtemp()
+given = os.path.join(work, "given")
+os.mkdir(given)
+for name in ["sunset.kzp", "mandel.kzp", "tiles.kzp", "pack.dat", "pack.lst"]:
+    shutil.copy(os.path.join(examples, name), given)
+with open(os.path.join(given, "broken.kzp"), "wb") as f:  # 1024 bytes decoded: too few
+    f.write((b"\xff" + b"\x07" * 8) * 128)
+
+
+def cli(program, *args, cwd):
+    os.makedirs(cwd, exist_ok=True)
+    subprocess.run([os.path.join(native, program), *args], cwd=cwd, capture_output=True)
+
+
+# What the programs write, figure by figure: a KZP file's or an entry's PNG and BMP files and the
+# KZP file of that BMP; the edited picture's KZP file, its PNG and BMP, and the archive it goes in.
+expected = {}
+for name in ["sunset", "mandel", "tiles", "broken"]:
+    out = os.path.join(work, name)
+    cli("quorbin", os.path.join(given, name + ".kzp"), cwd=out)
+    cli("quorbin", "-f", "png", os.path.join(given, name + ".kzp"), cwd=out)
+for format in ["bmp", "png"]:
+    cli("quorbin", "-f", format, "-c", given + "/", "-l", os.path.join(given, "pack.lst"),
+        cwd=os.path.join(work, "e"))
+bmp = bytearray(open(os.path.join(work, "e", "title.bmp"), "rb").read())
+bmp[5000] ^= 1  # a pixel to the next index
+edited = os.path.join(work, "edit")
+os.makedirs(edited)
+open(os.path.join(edited, "title.bmp"), "wb").write(bmp)
+cli("quorbin-pack", "-C", edited + "/", os.path.join(edited, "title.bmp"), cwd=edited)
+cli("quorbin", "-f", "png", "title.kzp", cwd=edited)
+os.makedirs(os.path.join(edited, "again"))
+cli("quorbin", "-C", "again", "title.kzp", cwd=edited)
+shutil.copy(os.path.join(given, "pack.dat"), os.path.join(work, "pack.dat"))
+cli("quorbin-pack", "-c", given + "/", "-C", work, "-l", os.path.join(given, "pack.lst"),
+    os.path.join(edited, "title.bmp"), cwd=work)
+for stem, out in [("sunset", "sunset"), ("mandel", "mandel"), ("tiles", "tiles"),
+                  ("title", "e"), ("logo", "e"), ("map", "e")]:
+    os.makedirs(os.path.join(work, out, "k"), exist_ok=True)
+    cli("quorbin-pack", "-C", "k", stem + ".bmp", cwd=os.path.join(work, out))
+    expected[stem] = {stem + ext: os.path.join(work, out, stem + ext) for ext in [".png", ".bmp"]}
+    expected[stem][stem + ".kzp"] = os.path.join(work, out, "k", stem + ".kzp")
+expected["edit"] = {"title.kzp": os.path.join(edited, "title.kzp"),
+                    "title.png": os.path.join(edited, "title.png"),
+                    "title.bmp": os.path.join(edited, "again", "title.bmp"),
+                    "pack.dat": os.path.join(work, "pack.dat")}
+
+options = webdriver.ChromeOptions()
+options.binary_location = "/usr/bin/chromium"
+for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+             "--no-first-run", "--disable-background-networking", "--disable-component-update",
+             "--disable-sync", "--window-size=1400,1000", f"--user-data-dir={work}/profile"]:
+    options.add_argument(flag)
+browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+
+
+def fetch(link):
+    """The bytes behind a download link, fetched in the page as a click would save them."""
+    data = browser.execute_async_script(
+        "fetch(arguments[0].href).then((r) => r.arrayBuffer()).then((b) => arguments[1]("
+        "btoa(Array.from(new Uint8Array(b), (c) => String.fromCharCode(c)).join(''))))", link)
+    return base64.b64decode(data)
+
+
+try:
+    start = time.time()
+    browser.get("file://" + page)
+    browser.find_element(By.ID, "file").send_keys("\n".join(
+        os.path.join(given, name) for name in sorted(os.listdir(given))))
+    while not browser.find_element(By.ID, "status").text.endswith("pictures"):
+        check(time.time() - start < 60, "the gallery never came")
+        time.sleep(0.05)
+    print("page opened to gallery of the examples: %.2f s" % (time.time() - start))
+    browser.find_element(By.ID, "file").send_keys(os.path.join(edited, "title.bmp"))
+    time.sleep(0.5)
+    while not browser.find_element(By.ID, "status").text.endswith("pictures"):
+        time.sleep(0.05)
+    figures = browser.find_elements(By.TAG_NAME, "figure")
+    captions = [f.find_element(By.TAG_NAME, "figcaption").text for f in figures]
+    check(len(figures) == 8, "figures: %s" % captions)
+    broken = [c for c in captions if c.startswith("broken")]
+    check(len(broken) == 1 and "broken image data for 'broken.bmp'." in broken[0], "broken")
+    for number, figure in enumerate(figures):
+        caption = captions[number]
+        links = figure.find_elements(By.CSS_SELECTOR, "figcaption a")
+        stem = caption.split()[0]
+        if stem == "broken":
+            check(not links, "links of a broken image")
+            continue
+        key = "edit" if figure.get_attribute("data-key").startswith("picture:") else stem
+        with Image.open(expected[key][stem + ".bmp"]) as picture:
+            size, colours = picture.size, len(set(picture.convert("RGB").getdata()))
+        check(re.match(r"%s %d × %d, %d colours\n" % (stem, *size, colours), caption), caption)
+        got = {link.get_attribute("download"): fetch(link) for link in links}
+        check(sorted(got) == sorted(expected[key]), "links of %s: %s" % (stem, sorted(got)))
+        for name, bytes_ in got.items():
+            check(bytes_ == open(expected[key].get(name, os.devnull), "rb").read(), name)
+
+    # The zip: every figure's PNG file; of two of one name, the later one's (title.png: the
+    # edited picture's, after the entry's).
+    browser.find_element(By.ID, "zip").click()
+    with zipfile.ZipFile(io.BytesIO(fetch(browser.find_element(By.ID, "zip-link")))) as z:
+        pngs = {n + ".png": expected[n][n + ".png"] for n in expected if n != "edit"}
+        pngs["title.png"] = expected["edit"]["title.png"]
+        check(sorted(z.namelist()) == sorted(pngs) and
+              all(z.read(name) == open(path, "rb").read() for name, path in pngs.items()), "zip")
+
+    number = [c.split()[0] for c in captions].index("sunset")
+    figures[number].find_element(By.TAG_NAME, "img").click()
+    ActionChains(browser).move_to_element_with_offset(
+        browser.find_element(By.ID, "zoomed"), 0, 0).move_by_offset(10, 6).perform()
+    pointer = browser.find_element(By.ID, "pointer").text
+    with Image.open(expected["sunset"]["sunset.bmp"]) as picture:
+        match = re.fullmatch(r"\((\d+), (\d+)\) index (\d+) (#[0-9a-f]{6})", pointer)
+        x, y = (int(match[1]), int(match[2])) if match else (0, 0)
+        index = picture.getpixel((x, y))
+        colour = "#%02x%02x%02x" % tuple(picture.getpalette()[3 * index:3 * index + 3])
+        check(match and int(match[3]) == index and match[4] == colour, "pointer: " + pointer)
+    browser.find_element(By.ID, "close").click()
+    browser.save_screenshot(os.path.join(os.path.dirname(page), "gallery.png"))
+finally:
+    browser.quit()
+    shutil.rmtree(work)
+print("\n".join(failures) or "the page shows and saves what the programs write")
+sys.exit(1 if failures else 0)

@@ -1,0 +1,175 @@
+// The page: opens files (the file input and drag and drop), hands them to the
+// worker, which runs quorbin and quorbin-pack over them, and shows what comes
+// back: a figure a picture with its downloads, a viewer, one zip of them all.
+'use strict';
+
+const $ = (id) => document.getElementById(id);
+const source = $('quorbin-module').textContent + '\n' + $('quorbin-worker').textContent;
+const worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
+let urls = []; // the blob: URLs of the figures shown, released when they go
+let figures = [];
+
+function open(files) {
+  if (!files.length) return;
+  Promise.all(
+    Array.from(files, (file) => file.arrayBuffer().then((bytes) => ({ name: file.name, bytes })))
+  ).then((list) => worker.postMessage({ files: list }, list.map((file) => file.bytes)));
+}
+
+$('file').addEventListener('change', (event) => {
+  open(event.target.files);
+  event.target.value = '';
+});
+document.addEventListener('dragover', (event) => {
+  event.preventDefault();
+  document.body.classList.add('dragging');
+});
+document.addEventListener('dragleave', () => document.body.classList.remove('dragging'));
+document.addEventListener('drop', (event) => {
+  event.preventDefault();
+  document.body.classList.remove('dragging');
+  open(event.dataTransfer.files);
+});
+
+function link(file) {
+  const url = URL.createObjectURL(new Blob([file.bytes]));
+  urls.push(url);
+  const a = document.createElement('a');
+  a.href = url;
+  a.download = file.name;
+  a.textContent = file.name;
+  return a;
+}
+
+function span(className, text) {
+  const s = document.createElement('span');
+  s.className = className;
+  s.textContent = text;
+  return s;
+}
+
+function show(figure) {
+  const element = document.createElement('figure');
+  element.dataset.key = figure.key;
+  const png = figure.files.find((file) => file.name.endsWith('.png'));
+  if (figure.view && png) {
+    const img = document.createElement('img');
+    img.src = URL.createObjectURL(new Blob([png.bytes], { type: 'image/png' }));
+    urls.push(img.src);
+    img.alt = figure.stem;
+    img.addEventListener('click', () => view(figure));
+    element.append(img);
+  }
+  const caption = document.createElement('figcaption');
+  caption.append(figure.stem);
+  if (figure.view) {
+    const { width, height, colours } = figure.view;
+    caption.append(' ', span('size', `${width} × ${height}, ${colours} colour${colours === 1 ? '' : 's'}`));
+  }
+  caption.append(document.createElement('br'), span('source', figure.title));
+  for (const message of figure.messages) caption.append(document.createElement('br'), span('message', message));
+  const links = document.createElement('div');
+  figure.files.forEach((file) => links.append(link(file)));
+  if (figure.putBack) {
+    for (const message of figure.putBack.messages)
+      caption.append(document.createElement('br'), span('message', message));
+    if (figure.putBack.archives.length)
+      caption.append(document.createElement('br'), span('back', `back into its entry of ${figure.putBack.list}:`));
+    figure.putBack.archives.forEach((file) => links.append(link(file)));
+  }
+  caption.append(links);
+  element.append(caption);
+  $('gallery').append(element);
+}
+
+worker.onmessage = (event) => {
+  const message = event.data;
+  const progress = $('progress');
+  if (message.type === 'start') {
+    urls.forEach((url) => URL.revokeObjectURL(url));
+    urls = [];
+    figures = [];
+    $('gallery').replaceChildren();
+    $('zip-link').hidden = true;
+    progress.max = Math.max(message.total, 1);
+    progress.value = 0;
+    progress.hidden = false;
+    $('status').textContent = `0 of ${message.total}`;
+  } else if (message.type === 'figure') {
+    figures.push(message.figure);
+    show(message.figure);
+    progress.value = figures.length;
+    $('status').textContent = `${figures.length} of ${progress.max}`;
+  } else {
+    progress.hidden = true;
+    $('status').textContent = `${figures.length} picture${figures.length === 1 ? '' : 's'}`;
+    $('zip').disabled = !figures.length;
+  }
+};
+
+// One zip of every picture in the chosen format, stored as it is.
+$('zip').addEventListener('click', () => {
+  const ext = '.' + $('format').value;
+  const files = {};
+  for (const figure of figures)
+    for (const file of figure.files) if (file.name.endsWith(ext)) files[file.name] = file.bytes;
+  const a = $('zip-link');
+  if (a.href) URL.revokeObjectURL(a.href);
+  a.href = URL.createObjectURL(new Blob([fflate.zipSync(files, { level: 0 })]));
+  a.download = 'quorbin-' + $('format').value + '.zip';
+  a.textContent = a.download;
+  a.hidden = false;
+  a.click();
+});
+
+// The viewer: the picture at 1× to 16×, its palette as 16 × 16 cells, and
+// the pixel under the pointer.
+let viewed = null;
+
+function hex(palette, index) {
+  return '#' + Array.from(palette.subarray(4 * index, 4 * index + 3), (c) => c.toString(16).padStart(2, '0')).join('');
+}
+
+function draw() {
+  const { width, height, pixels, palette } = viewed.view;
+  const zoom = Number($('zoom').value);
+  $('zoom-value').textContent = zoom + '×';
+  const canvas = $('zoomed');
+  canvas.width = width;
+  canvas.height = height;
+  canvas.style.width = width * zoom + 'px';
+  canvas.style.height = height * zoom + 'px';
+  const image = new ImageData(width, height);
+  for (let i = 0; i < width * height; i++) {
+    image.data.set(palette.subarray(4 * pixels[i], 4 * pixels[i] + 3), 4 * i);
+    image.data[4 * i + 3] = 255;
+  }
+  canvas.getContext('2d').putImageData(image, 0, 0);
+  const cells = $('palette').getContext('2d');
+  for (let i = 0; i < 256; i++) {
+    cells.fillStyle = hex(palette, i);
+    cells.fillRect((i % 16) * 16, Math.floor(i / 16) * 16, 16, 16);
+  }
+}
+
+function view(figure) {
+  viewed = figure;
+  draw();
+  $('pointer').textContent = '';
+  $('viewer').showModal();
+}
+
+$('zoom').addEventListener('input', draw);
+$('close').addEventListener('click', () => $('viewer').close());
+$('zoomed').addEventListener('mousemove', (event) => {
+  const { width, pixels, palette } = viewed.view;
+  const zoom = Number($('zoom').value);
+  const x = Math.floor(event.offsetX / zoom);
+  const y = Math.floor(event.offsetY / zoom);
+  const index = pixels[y * width + x];
+  if (index !== undefined) $('pointer').textContent = `(${x}, ${y}) index ${index} ${hex(palette, index)}`;
+});
+$('palette').addEventListener('mousemove', (event) => {
+  const index = Math.floor(event.offsetY / 16) * 16 + Math.floor(event.offsetX / 16);
+  $('pointer').textContent = `index ${index} ${hex(viewed.view.palette, index)}`;
+});

@@ -1,0 +1,240 @@
+// The page's worker: runs quorbin and quorbin-pack (the module, createQuorbin)
+// over the files the page opened, and sends back one figure a picture, as the
+// programs name, convert, pack and put back each one.
+'use strict';
+
+let quorbin = null;
+let lines = []; // standard error of the run going on
+const cache = new Map(); // figures already made, by key
+const opened = new Map(); // name -> bytes
+
+const ready = createQuorbin({
+  print: () => {},
+  printErr: (line) => lines.push(line),
+}).then((module) => {
+  quorbin = module;
+  for (const dir of ['/in', '/out', '/work']) quorbin.FS.mkdir(dir);
+});
+
+// Runs a program in `dir` with `args`; its exit status and messages.
+function run(program, dir, args) {
+  const argv = [program, ...args];
+  const pointers = argv.map((arg) => {
+    const size = quorbin.lengthBytesUTF8(arg) + 1;
+    const at = quorbin._malloc(size);
+    quorbin.stringToUTF8(arg, at, size);
+    return at;
+  });
+  const table = quorbin._malloc(4 * (argv.length + 1));
+  pointers.forEach((at, i) => quorbin.setValue(table + 4 * i, at, 'i32'));
+  quorbin.setValue(table + 4 * argv.length, 0, 'i32');
+  quorbin.FS.chdir(dir);
+  lines = [];
+  const call = program === 'quorbin' ? quorbin._qb_quorbin : quorbin._qb_quorbin_pack;
+  const status = call(argv.length, table);
+  pointers.forEach((at) => quorbin._free(at));
+  quorbin._free(table);
+  // The banner is always the first line.
+  return { status, messages: lines.slice(1) };
+}
+
+// Empties `dir`, or makes it.
+function clear(dir) {
+  const fs = quorbin.FS;
+  if (!fs.analyzePath(dir).exists) fs.mkdir(dir);
+  for (const name of fs.readdir(dir)) {
+    if (name === '.' || name === '..') continue;
+    const path = dir + '/' + name;
+    if (fs.isDir(fs.stat(path).mode)) {
+      clear(path);
+      fs.rmdir(path);
+    } else {
+      fs.unlink(path);
+    }
+  }
+}
+
+function readIfThere(path) {
+  return quorbin.FS.analyzePath(path).exists ? quorbin.FS.readFile(path) : null;
+}
+
+function text(pointer) {
+  return quorbin.UTF8ToString(pointer);
+}
+
+// The lines of four fields of the list at `path`.
+function listLines(path) {
+  return text(quorbin.ccall('qb_list_lines', 'number', ['string'], [path]))
+    .split('\n')
+    .filter((line) => line)
+    .map((line) => {
+      const [archive, offset, size, entry] = line.split('\t');
+      return { archive, offset, size, entry };
+    });
+}
+
+function stem(name) {
+  return text(quorbin.ccall('qb_stem', 'number', ['string'], [name]));
+}
+
+function baseName(name) {
+  return text(quorbin.ccall('qb_base_name', 'number', ['string'], [name]));
+}
+
+// The opened file that a list's archive name names: by its base name.
+function archiveFor(name) {
+  const base = baseName(name);
+  return opened.has(base) ? base : null;
+}
+
+// What each opened file is: PNG and BMP pictures by their signatures; a list
+// is text whose lines name opened archives; KZP files are the rest.
+function classify() {
+  const pictures = [];
+  const lists = [];
+  const archives = new Set();
+  for (const [name, bytes] of opened) {
+    const png = bytes.length >= 8 && bytes[0] === 0x89 && bytes[1] === 0x50 && bytes[2] === 0x4e;
+    if (png || (bytes.length >= 2 && bytes[0] === 0x42 && bytes[1] === 0x4d)) {
+      pictures.push(name);
+      continue;
+    }
+    const named = listLines('/in/' + name).filter((line) => archiveFor(line.archive));
+    if (named.length) {
+      lists.push({ name, lines: named });
+      named.forEach((line) => archives.add(archiveFor(line.archive)));
+    }
+  }
+  const listed = new Set(lists.map((list) => list.name));
+  const kzp = [...opened.keys()].filter(
+    (name) => !pictures.includes(name) && !listed.has(name) && !archives.has(name)
+  );
+  return { pictures, lists, kzp };
+}
+
+// The figure of an image quorbin converts with `args` (its input last, or
+// -l and a list): the PNG and BMP files quorbin writes, the KZP file
+// quorbin-pack writes of that BMP file, and what the page shows of it.
+function convert(key, title, name, args) {
+  clear('/out');
+  const png = run('quorbin', '/out', ['-f', 'png', ...args]);
+  const bmp = run('quorbin', '/out', args);
+  return describe(key, title, name, bmp.messages.length ? bmp.messages : png.messages);
+}
+
+function describe(key, title, name, messages) {
+  const base = stem(name);
+  const figure = { key, title, stem: base, messages, files: [] };
+  if (readIfThere('/out/' + base + '.bmp')) {
+    run('quorbin-pack', '/out', ['-C', '/work', base + '.bmp']);
+    const packed = readIfThere('/work/' + base + '.kzp');
+    if (packed) quorbin.FS.writeFile('/out/' + base + '.kzp', packed);
+  }
+  for (const ext of ['png', 'bmp', 'kzp']) {
+    const bytes = readIfThere('/out/' + base + '.' + ext);
+    if (bytes && bytes.length) figure.files.push({ name: base + '.' + ext, bytes });
+  }
+  const info = quorbin._malloc(20);
+  if (quorbin.ccall('qb_picture', 'number', ['string', 'number'], ['/out/' + base + '.bmp', info]) === 0) {
+    const [width, height, colours, pixels, palette] = Array.from(
+      new Int32Array(quorbin.HEAP32.buffer, info, 5)
+    );
+    figure.view = {
+      width,
+      height,
+      colours,
+      pixels: quorbin.HEAPU8.slice(pixels, pixels + width * height),
+      palette: quorbin.HEAPU8.slice(palette, palette + 1024),
+    };
+  }
+  quorbin._free(info);
+  return figure;
+}
+
+// A picture opened: the KZP file quorbin-pack makes of it, and that file's
+// PNG and BMP files.
+function pack(name) {
+  clear('/out');
+  const packed = run('quorbin-pack', '/in', ['-C', '/out', name]);
+  const base = stem(name);
+  if (!readIfThere('/out/' + base + '.kzp')) return describe('picture:' + name, name, name, packed.messages);
+  run('quorbin', '/out', ['-f', 'png', base + '.kzp']);
+  const bmp = run('quorbin', '/out', [base + '.kzp']);
+  const kzp = quorbin.FS.readFile('/out/' + base + '.kzp');
+  const figure = describe('picture:' + name, name, name, bmp.messages);
+  figure.files = figure.files.filter((file) => !file.name.endsWith('.kzp'));
+  figure.files.push({ name: base + '.kzp', bytes: kzp });
+  return figure;
+}
+
+// Pictures whose stems name entries of `list` go back into its archives as
+// quorbin-pack -l puts them: each alone for its own messages, then all of
+// them in one run, which writes the archives.
+function putBack(list, pictures, figures) {
+  const entries = new Set(list.lines.map((line) => stem(line.entry)));
+  const chosen = pictures.filter((name) => entries.has(stem(name)));
+  if (!chosen.length) return;
+  const text = list.lines
+    .map((line) => [archiveFor(line.archive), line.offset, line.size, line.entry].join(' '))
+    .join('\n');
+  quorbin.FS.writeFile('/work/list', text + '\n');
+  const options = ['-C', '/out', '-l', '/work/list'];
+  const alone = new Map();
+  for (const name of chosen) {
+    clear('/out');
+    alone.set(name, run('quorbin-pack', '/in', [...options, name]));
+  }
+  clear('/out');
+  const all = run('quorbin-pack', '/in', [...options, ...chosen]);
+  const archives = quorbin.FS.readdir('/out')
+    .filter((name) => name !== '.' && name !== '..')
+    .map((name) => ({ name, bytes: quorbin.FS.readFile('/out/' + name) }));
+  for (const name of chosen) {
+    const figure = figures.find((f) => f.key === 'picture:' + name);
+    const mine = all.messages.filter((line) => line.includes("'" + name + "'"));
+    const messages = [...new Set([...alone.get(name).messages, ...mine])];
+    figure.putBack = {
+      list: list.name,
+      messages,
+      archives: messages.length ? [] : archives,
+    };
+  }
+}
+
+onmessage = async (event) => {
+  await ready;
+  for (const file of event.data.files) {
+    const bytes = new Uint8Array(file.bytes);
+    if (opened.has(file.name)) cache.clear(); // a file opened anew: everything again
+    opened.set(file.name, bytes);
+    quorbin.FS.writeFile('/in/' + file.name, bytes);
+  }
+  const { pictures, lists, kzp } = classify();
+  const jobs = [
+    ...kzp.map((name) => ['kzp:' + name, () => convert('kzp:' + name, name, name, ['/in/' + name])]),
+    ...lists.flatMap((list) =>
+      list.lines.map((line, i) => {
+        const key = 'entry:' + list.name + ':' + i + ':' + archiveFor(line.archive);
+        const title = archiveFor(line.archive) + '/' + line.entry;
+        return [key, () => {
+          const one = [archiveFor(line.archive), line.offset, line.size, line.entry].join(' ');
+          quorbin.FS.writeFile('/work/one', one + '\n');
+          return convert(key, title, line.entry, ['-c', '/in/', '-l', '/work/one']);
+        }];
+      })
+    ),
+    ...pictures.map((name) => ['picture:' + name, () => pack(name)]),
+  ];
+  postMessage({ type: 'start', total: jobs.length });
+  const figures = [];
+  for (const figure of cache.values()) delete figure.putBack;
+  for (const [key, make] of jobs) {
+    if (!cache.has(key)) cache.set(key, make());
+    const figure = cache.get(key);
+    figures.push(figure);
+    if (!key.startsWith('picture:')) postMessage({ type: 'figure', figure });
+  }
+  for (const list of lists) putBack(list, pictures, figures);
+  for (const figure of figures) if (figure.key.startsWith('picture:')) postMessage({ type: 'figure', figure });
+  postMessage({ type: 'done' });
+};
