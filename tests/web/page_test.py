@@ -23,42 +23,36 @@ with open(os.path.join(given, "broken.kzp"), "wb") as f:  # 1024 bytes decoded: 
 
 
 def cli(program, *args, cwd):
-    os.makedirs(cwd, exist_ok=True)
+    os.makedirs(os.path.join(cwd, "k"), exist_ok=True)
     subprocess.run([os.path.join(native, program), *args], cwd=cwd, capture_output=True)
 
 
 # What the programs write, figure by figure: a KZP file's or an entry's PNG and BMP files and the
-# KZP file of that BMP; the edited picture's KZP file, its PNG and BMP, and the archive it goes in.
-expected = {}
-for name in ["sunset", "mandel", "tiles", "broken"]:
-    out = os.path.join(work, name)
-    cli("quorbin", os.path.join(given, name + ".kzp"), cwd=out)
-    cli("quorbin", "-f", "png", os.path.join(given, name + ".kzp"), cwd=out)
-for format in ["bmp", "png"]:
-    cli("quorbin", "-f", format, "-c", given + "/", "-l", os.path.join(given, "pack.lst"),
-        cwd=os.path.join(work, "e"))
+# KZP file of that BMP (in k/); the edited picture's KZP file, its PNG and BMP files (in k/), and
+# the archive it goes back into.
+for name, lst in [("sunset", []), ("mandel", []), ("tiles", []), ("broken", []),
+                  ("e", ["-c", given + "/", "-l", os.path.join(given, "pack.lst")])]:
+    for ext in ["bmp", "png"]:
+        cli("quorbin", "-f", ext, *lst, *([] if lst else [os.path.join(given, name + ".kzp")]),
+            cwd=os.path.join(work, name))
+edited = os.path.join(work, "edit")
 bmp = bytearray(open(os.path.join(work, "e", "title.bmp"), "rb").read())
 bmp[5000] ^= 1  # a pixel to the next index
-edited = os.path.join(work, "edit")
 os.makedirs(edited)
 open(os.path.join(edited, "title.bmp"), "wb").write(bmp)
-cli("quorbin-pack", "-C", edited + "/", os.path.join(edited, "title.bmp"), cwd=edited)
-cli("quorbin", "-f", "png", "title.kzp", cwd=edited)
-os.makedirs(os.path.join(edited, "again"))
-cli("quorbin", "-C", "again", "title.kzp", cwd=edited)
-shutil.copy(os.path.join(given, "pack.dat"), os.path.join(work, "pack.dat"))
-cli("quorbin-pack", "-c", given + "/", "-C", work, "-l", os.path.join(given, "pack.lst"),
-    os.path.join(edited, "title.bmp"), cwd=work)
+for program, args in [("quorbin-pack", ["title.bmp"]),
+                      ("quorbin", ["-f", "png", "title.kzp"]), ("quorbin", ["-C", "k", "title.kzp"]),
+                      ("quorbin-pack", ["-c", given + "/", "-l", os.path.join(given, "pack.lst"),
+                                        "title.bmp"])]:
+    cli(program, *args, cwd=edited)
+expected = {"edit": {"title" + e: os.path.join(edited, p + "title" + e) for p, e in
+                     [("", ".kzp"), ("", ".png"), ("k/", ".bmp")]}}
+expected["edit"]["pack.dat"] = os.path.join(edited, "pack.dat")
 for stem, out in [("sunset", "sunset"), ("mandel", "mandel"), ("tiles", "tiles"),
                   ("title", "e"), ("logo", "e"), ("map", "e")]:
-    os.makedirs(os.path.join(work, out, "k"), exist_ok=True)
     cli("quorbin-pack", "-C", "k", stem + ".bmp", cwd=os.path.join(work, out))
-    expected[stem] = {stem + ext: os.path.join(work, out, stem + ext) for ext in [".png", ".bmp"]}
-    expected[stem][stem + ".kzp"] = os.path.join(work, out, "k", stem + ".kzp")
-expected["edit"] = {"title.kzp": os.path.join(edited, "title.kzp"),
-                    "title.png": os.path.join(edited, "title.png"),
-                    "title.bmp": os.path.join(edited, "again", "title.bmp"),
-                    "pack.dat": os.path.join(work, "pack.dat")}
+    expected[stem] = {stem + e: os.path.join(work, out, p + stem + e) for p, e in
+                      [("", ".png"), ("", ".bmp"), ("k/", ".kzp")]}
 
 options = webdriver.ChromeOptions()
 options.binary_location = "/usr/bin/chromium"

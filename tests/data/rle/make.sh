@@ -1,16 +1,11 @@
 #!/usr/bin/env bash
-# Makes the RLE BMP files of this directory with the tools people save them
-# with, and another reader's reading of each one as a PNG file beside it:
-#   im-W.bmp    ImageMagick 6.9:     convert SOURCE.png BMP3:im-W.bmp       (RLE8)
-#   gm-W.bmp    GraphicsMagick 1.3:  gm convert SOURCE.png gm-W.bmp         (RLE8)
-#   gimp8-W.bmp, gimp4-W.bmp  GIMP 2.10: file-bmp-save2 with RLE on         (RLE8, RLE4)
-#   NAME.ref.png  Pillow 9.4: Image.open(NAME.bmp).save(NAME.ref.png); for the
-#                 files it cannot read (GIMP's RLE4 files with an absolute run
-#                 of an odd length: Pillow 9.4 reads one byte too few for it)
-#                 GIMP: gimp-file-load NAME.bmp, gimp-file-save NAME.ref.png
-# for widths 1 to 9, 31 and 333.  The sources are palette pictures drawn here:
-# rows of runs and of single pixels, a run or single pixels at the end.
-# Debian 12 packages: imagemagick graphicsmagick gimp python3-pil.
+# Makes this directory's RLE BMP files with the tools people save them with
+# (ImageMagick 6.9: im-W.bmp, GraphicsMagick 1.3: gm-W.bmp, GIMP 2.10:
+# gimp8-W.bmp and gimp4-W.bmp, W the width), from palette pictures drawn here,
+# and another reader's reading of each: NAME.ref.png, Pillow 9.4's, or GIMP's
+# where Pillow cannot read the file (it reads one byte too few for an RLE4
+# absolute run of an odd length).  Debian 12: imagemagick graphicsmagick gimp
+# python3-pil.
 set -euo pipefail
 cd "$(dirname "$0")"
 src=$(mktemp -d)

@@ -1,19 +1,9 @@
 #!/usr/bin/env bash
-# Makes the true-colour pictures of this directory with the tools people save
-# them with, from two palette pictures that Pillow draws here: colour.png
-# (13 x 7, 40 colours) and grey.png (13 x 7, grey levels).  Each file holds
-# exactly the colours of its source:
-#   im24.bmp, im32.bmp      ImageMagick 6.9: convert colour.png -type TrueColor BMP3:im24.bmp,
-#                           -type TrueColorAlpha BMP:im32.bmp (bit fields, V5 header)
-#   im-rgb.png, im-rgba.png, im-rgb16.png, im-rgba16.png
-#                           convert colour.png PNG24:, PNG32:, PNG48:, PNG64:
-#   gm24.bmp                GraphicsMagick 1.3: gm convert colour.png -type TrueColor gm24.bmp
-#   gimp24.bmp, gimp32.bmp  GIMP 2.10: file-bmp-save2 as RGB_888 and RGBX_8888
-#   pil24.bmp, pil32.bmp, pil-rgb.png, pil-rgba.png
-#                           Pillow 9.4: colour.png converted to RGB and RGBA, saved
-#   grey16.png, grey-alpha.png
-#                           Pillow 9.4: grey.png as 16-bit grey (I;16) and grey and alpha (LA)
-# Debian 12 packages: imagemagick graphicsmagick gimp python3-pil.
+# Makes this directory's true-colour pictures with the tools people save them
+# with (ImageMagick 6.9: im*, GraphicsMagick 1.3: gm*, GIMP 2.10: gimp*,
+# Pillow 9.4: pil*, grey16.png, grey-alpha.png), from two palette pictures
+# drawn here, colour.png and grey.png, whose colours each of them holds
+# exactly.  Debian 12: imagemagick graphicsmagick gimp python3-pil.
 set -euo pipefail
 cd "$(dirname "$0")"
 rm -f ./*.bmp ./*.png
