@@ -10,10 +10,6 @@
 
 namespace {
 
-Buffer allocate(int64_t size) {
-    return Buffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
-}
-
 int write_decoded(std::FILE* output, const uint8_t* decoded, int64_t length, OutputFormat format) {
     if (format == kFormatPng) {
         switch (length > 0 ? write_png(output, decoded, length) : kPngNoPixels) {

@@ -5,6 +5,11 @@
 #include "messages.h"
 #include "naming.h"
 
+Buffer allocate(int64_t size) {
+    if (size < 0 || static_cast<uint64_t>(size) > SIZE_MAX) return nullptr;
+    return Buffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
+}
+
 void report_failure(int result, const std::string& output_path) {
     const char* message = result == kConvertNoMemory   ? MSG_NO_MEMORY
                           : result == kConvertBroken   ? MSG_BROKEN_IMAGE

@@ -26,6 +26,11 @@ enum ConvertResult : int {
     kConvertNoPixels = -4, // PNG only: nothing decoded, a width of 0 or a height of 0 or less
 };
 
+// A buffer of `size` bytes, not cleared: its pages cost nothing until they
+// are written.  Null when memory is short, or when `size` is more than the
+// host can address (a 32-bit host, such as the web page's module).
+Buffer allocate(int64_t size);
+
 // Reports why writing `output_path` failed (`result` is not kConvertOk).
 void report_failure(int result, const std::string& output_path);
 

@@ -99,8 +99,12 @@ bool read_palette_file(const std::string& path, std::vector<uint8_t>* image, Fil
         *image = std::move(picture.image);
         return read;
     }
-    image->resize(static_cast<size_t>(9 * size));
-    image->resize(static_cast<size_t>(decode_stored_buffer(file, size, image->data())));
+    Buffer decoded = allocate(9 * size);
+    if (!decoded) {
+        report(MSG_NO_MEMORY, path.c_str());
+        return false;
+    }
+    image->assign(decoded.get(), decoded.get() + decode_stored_buffer(file, size, decoded.get()));
     KzpImage parsed;
     if (kzp_image_parse(image->data(), static_cast<int64_t>(image->size()), &parsed)) return true;
     report(MSG_BROKEN_IMAGE, path.c_str());

@@ -85,10 +85,14 @@ bool read_entry(const Entry& entry, std::vector<uint8_t>* image, FileId* id) {
         return false;
     }
     // Untouched, the buffer's pages cost nothing: it is not cleared first.
-    Buffer decoded(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(9 * entry.size))));
+    Buffer decoded = allocate(9 * entry.size);
     const int64_t length = decoded ? decode_stored_stream(archive, entry.size, decoded.get()) : 0;
     image->assign(decoded.get(), decoded.get() + length);
     std::fclose(archive);
+    if (!decoded) {
+        report(MSG_NO_MEMORY, entry.name.c_str());
+        return false;
+    }
     KzpImage parsed;
     if (kzp_image_parse(image->data(), static_cast<int64_t>(image->size()), &parsed) &&
         parsed.width > 0 && parsed.height > 0)
@@ -129,7 +133,7 @@ bool pack_into(const std::string& picture, const Entry& entry, const std::vector
     if (result == kLzssTooLarge) report(MSG_TOO_MANY_BYTES, picture.c_str(), needs, holds);
     if (result == kLzssUnreachable) report(MSG_UNREACHABLE, picture.c_str(), needs, holds);
     if (result != kLzssEncoded) return false;
-    Buffer check(static_cast<uint8_t*>(std::malloc(9 * stream->size())));
+    Buffer check = allocate(9 * static_cast<int64_t>(stream->size()));
     if (check &&
         static_cast<size_t>(decode_stored_buffer(
             stream->data(), static_cast<int64_t>(stream->size()), check.get())) == image.size() &&
