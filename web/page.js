@@ -9,11 +9,14 @@ const worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/j
 let urls = []; // the blob: URLs of the figures shown, released when they go
 let figures = [];
 
+// Reads the files (a folder dropped among them is left out) and hands them to the worker.
 function open(files) {
-  if (!files.length) return;
-  Promise.all(
+  Promise.allSettled(
     Array.from(files, (file) => file.arrayBuffer().then((bytes) => ({ name: file.name, bytes })))
-  ).then((list) => worker.postMessage({ files: list }, list.map((file) => file.bytes)));
+  ).then((results) => {
+    const list = results.filter((r) => r.status === 'fulfilled').map((r) => r.value);
+    if (list.length) worker.postMessage({ files: list }, list.map((file) => file.bytes));
+  });
 }
 
 $('file').addEventListener('change', (event) => {

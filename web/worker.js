@@ -99,6 +99,8 @@ function classify() {
       pictures.push(name);
       continue;
     }
+    // A list has no NUL bytes; archives and KZP files nearly always have some.
+    if (bytes.subarray(0, 4096).includes(0)) continue;
     const named = listLines('/in/' + name).filter((line) => archiveFor(line.archive));
     if (named.length) {
       lists.push({ name, lines: named });
