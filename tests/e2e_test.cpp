@@ -251,6 +251,8 @@ std::vector<Row> rows() {
         row("png: never overwrites its input", {"-f", "png", "x.png"}, {"x.png", a.kzp},
             job("x.png", "x.png") + "output file 'x.png" + kSame, {}),
         row("pack: no file", {"-C", "out"}, {}, kPackUsage, {}, 1),
+        row("pack: -p with -l", {"-p", "x", "-l", "y", "a.bmp"}, {},
+            "options -p and -l exclude each other.\n" + kOptionError, {}, 1),
         row("pack: help", {"-h"}, {}, "\1" + kPackUsage + "\2", {}),
         row("pack: version", {"--version"}, {}, "\1quorbin-pack " QUORBIN_VERSION "\n\2", {}),
         row("pack: an edited picture", {"-C", "out/", "edit" + kSep + "t.bmp"},
