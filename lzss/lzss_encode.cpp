@@ -299,14 +299,16 @@ bool pad(Parse& p, uint64_t low, uint64_t high) {
         uint64_t k = add > 9 * steps ? (add - 9 * steps + 9) / 10 : 0;
         k += (add % 9 + 9 - k % 9) % 9;
         if (k > refs) continue;
-        // How many of each length the k shortest are, and the bits they add.
-        uint64_t convert[kMaxMatch + 1] = {}, bits = 0;
+        // How many of each length the k shortest are, the bits they add and
+        // the steps they take away.
+        uint64_t convert[kMaxMatch + 1] = {}, bits = 0, freed = 0;
         for (size_t n = kMinMatch, left = k; n <= kMaxMatch; n++) {
             convert[n] = std::min<uint64_t>(left, count[n]);
             left -= convert[n];
             bits += convert[n] * (9 * n - kReferenceBits);
+            freed += convert[n] * (n - kMinMatch);
         }
-        if (bits > add) continue;
+        if (bits > add || (add - bits) / 9 > steps - freed) continue;
         uint64_t left = (add - bits) / 9;
         for (size_t i = 0; i < p.length.size();) {
             const size_t n = p.length[i];

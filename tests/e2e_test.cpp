@@ -282,11 +282,15 @@ std::vector<Row> rows() {
             ok("rle8.bmp", "rle8.kzp") + ok("rle4.bmp", "rle4.kzp") + ok("one.bmp", "one.kzp"),
             {"rle8.kzp", rle8.second, "rle4.kzp", rle4.second, "one.kzp", one.second}),
         row("pack: back into the archive in place, one picture per entry",
-            {"-l", "game.lst", "edit" + kSep + "A.bmp", "C.png", "A.bmp"},
-            {"game.dat", game, "game.lst", lst, "edit/A.bmp", expected_bmp(a_edit), "C.png",
-             written(write_png, shuffle_palette(e[2], 7), result), "A.bmp", expected_bmp(e[0])},
+            {"-l", "game.lst", "edit" + kSep + "A.bmp", "C.png", "A.bmp", "E.bmp"},
+            {"game.dat", game, "old/game.dat", game, "game.lst",
+             lst + "old" + kSep + at[3] + " E.kzp\n", "edit/A.bmp", expected_bmp(a_edit), "C.png",
+             written(write_png, shuffle_palette(e[2], 7), result), "A.bmp", expected_bmp(e[0]),
+             "E.bmp", rgb_bmp(e[3])},
             job("A.bmp", "game.dat/gfx\\A.KZP") +
                 "'A.bmp' is a second picture for entry 'gfx\\A.KZP' of 'game.dat'.\n" +
+                job("E.bmp", "game.dat/E.kzp") +
+                "output file 'game.dat' is another archive of the list file or written for one.\n" +
                 ok("edit" + kSep + "A.bmp", "game.dat/gfx\\A.KZP") + ok("C.png", "game.dat/C.kzp"),
             {"game.dat", put(put(game, 0, a_edit), 2, e[2])}, 2),
         row("pack: true colour into a copy", {"-C", "out/", "-l", "game.lst", "B.bmp"},
