@@ -124,14 +124,13 @@ function convert(key, title, name, args) {
   return describe(key, title, name, bmp.messages.length ? bmp.messages : png.messages);
 }
 
+// The figure of the files in /out (packing the BMP file into the KZP file
+// first unless that is there).
 function describe(key, title, name, messages) {
   const base = stem(name);
   const figure = { key, title, stem: base, messages, files: [] };
-  if (readIfThere('/out/' + base + '.bmp')) {
-    run('quorbin-pack', '/out', ['-C', '/work', base + '.bmp']);
-    const packed = readIfThere('/work/' + base + '.kzp');
-    if (packed) quorbin.FS.writeFile('/out/' + base + '.kzp', packed);
-  }
+  if (readIfThere('/out/' + base + '.bmp') && !readIfThere('/out/' + base + '.kzp'))
+    run('quorbin-pack', '/out', [base + '.bmp']);
   for (const ext of ['png', 'bmp', 'kzp']) {
     const bytes = readIfThere('/out/' + base + '.' + ext);
     if (bytes && bytes.length) figure.files.push({ name: base + '.' + ext, bytes });
@@ -161,12 +160,7 @@ function pack(name) {
   const base = stem(name);
   if (!readIfThere('/out/' + base + '.kzp')) return describe('picture:' + name, name, name, packed.messages);
   run('quorbin', '/out', ['-f', 'png', base + '.kzp']);
-  const bmp = run('quorbin', '/out', [base + '.kzp']);
-  const kzp = quorbin.FS.readFile('/out/' + base + '.kzp');
-  const figure = describe('picture:' + name, name, name, bmp.messages);
-  figure.files = figure.files.filter((file) => !file.name.endsWith('.kzp'));
-  figure.files.push({ name: base + '.kzp', bytes: kzp });
-  return figure;
+  return describe('picture:' + name, name, name, run('quorbin', '/out', [base + '.kzp']).messages);
 }
 
 // Pictures whose stems name entries of `list` go back into its archives as
