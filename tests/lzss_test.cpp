@@ -31,17 +31,23 @@ Bytes decode_in_pieces(const Bytes& stream, std::mt19937& rng, unsigned max_piec
 
 // Decodes `stored_size` bytes of a file holding `contents`, in 16 KiB chunks.
 Bytes decode_file(const Bytes& contents, int64_t stored_size, LzssDecoder decoder = kLzssFast) {
-    std::FILE* file = std::tmpfile();
-    if (!contents.empty()) std::fwrite(contents.data(), 1, contents.size(), file);
-    std::rewind(file);
+    ScratchFile scratch;
+    if (!contents.empty()) std::fwrite(contents.data(), 1, contents.size(), scratch.file);
+    std::rewind(scratch.file);
     Bytes out(size_t(9 * std::max<int64_t>(stored_size, 0)));
-    out.resize(size_t(decode_stored_stream(file, stored_size, out.data(), decoder)));
-    std::fclose(file);
+    out.resize(size_t(decode_stored_stream(scratch.file, stored_size, out.data(), decoder)));
     return out;
 }
 
+// The format's own algorithm over the whole stream in memory (no file: many tests run at once).
 Bytes bytewise(const Bytes& stream) {
-    return decode_file(stream, int64_t(stream.size()), kLzssBytewise);
+    LzssState* state = lzss_state_create();
+    Bytes out(9 * stream.size() + 1);
+    int32_t in_left = int32_t(stream.size()), out_left = int32_t(out.size());
+    lzss_decode_step_bytewise(state, stream.data(), &in_left, out.data(), &out_left);
+    lzss_state_free(state);
+    out.resize(out.size() - size_t(out_left));
+    return out;
 }
 
 // Hand-worked streams decode as written. On them, random streams and encoded pictures the fast

@@ -75,14 +75,22 @@ inline Bytes without_unused(Bytes image) {
 }
 
 // The file that `write` (write_bmp or write_png) makes of the decoded `image`, and its result.
+// A scratch file open for update, in a directory of its own (std::tmpfile fails at times on
+// Windows when tests run side by side).
+struct ScratchFile {
+    TempDir dir;
+    std::FILE* file = std::fopen((dir.path / "f").string().c_str(), "w+b");
+    ~ScratchFile() { std::fclose(file); }
+};
+
 inline std::string written(int (*write)(std::FILE*, const uint8_t*, int64_t), const Bytes& image,
                            int& result) {
-    std::FILE* file = std::tmpfile();
+    ScratchFile scratch;
+    std::FILE* file = scratch.file;
     result = write(file, image.data(), int64_t(image.size()));
     std::string bytes(size_t(std::ftell(file)), '\0');
     std::rewind(file);
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-    std::fclose(file);
     return bytes;
 }
 

@@ -1,7 +1,6 @@
-// module_test.js MODULE NATIVE_BUILD EXAMPLES: the web module's C interface under Node.  The
-// programs write what the native ones write (an archive's entries as BMP files, a picture put back
-// into the archive: the page's test checks the rest); its looks at lists, names and pictures agree
-// with the files.
+// module_test.js MODULE NATIVE_BUILD EXAMPLES: the web module's C interface under Node: the
+// programs write what the native ones write (entries as BMP files, a picture put back), and its
+// looks at lists, names and pictures agree with the files.
 'use strict';
 const [moduleFile, native, examples] = process.argv.slice(2).map((a) => require('path').resolve(a));
 const assert = require('assert');

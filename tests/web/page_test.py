@@ -1,10 +1,8 @@
 #!/usr/bin/python3
-"""page_test.py PAGE NATIVE_BUILD EXAMPLES: the page in headless Chromium, used as a person uses
-it.  It opens, from disk, the examples with their archive and list file, a damaged file and an
-edited picture through the file input; every figure's caption names the picture, its size and
-colours; every download link gives, byte for byte, what the native programs write (the edited
-picture's archive what quorbin-pack -l writes); the zip holds every PNG file; the viewer names the
-pixel under the pointer.  Prints the time to the gallery; saves a screenshot beside the page."""
+"""page_test.py PAGE NATIVE_BUILD EXAMPLES: the page in headless Chromium, opened from disk and
+given, through the file input, the examples with their archive and list, a damaged file and an
+edited picture: the captions, every download link's bytes (against the native programs' files),
+the zip and the viewer's pointer; prints the time to the gallery, saves a screenshot."""
 import base64, io, os, re, shutil, subprocess, sys, tempfile, time, zipfile
 from PIL import Image
 from selenium import webdriver
