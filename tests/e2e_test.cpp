@@ -397,7 +397,9 @@ std::tuple<int, std::string, std::string> run_program(const std::string& program
              : input  ? ""
                       : " <&-");
 #ifdef _WIN32
-    const int status = _wsystem(u8path(line).c_str());
+    int status = -1; // Wine's command interpreter, busy, now and then fails to start: again
+    for (int attempt = 0; status == -1 && attempt < 3; attempt++)
+        status = _wsystem(u8path(line).c_str());
 #else
     const int status = std::system(line.c_str()) >> 8; // the wait status's exit code
 #endif
