@@ -226,9 +226,10 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
     std::vector<std::unique_ptr<Archive>> archives;
     int all = 1;
     for (const std::string& picture : pictures) {
+        const std::string stem = output_stem(picture);
         std::vector<size_t> found; // the first line of each entry with the picture's stem
         for (size_t i = 0; i < entries.size(); i++)
-            if (same_stem(stems[i], output_stem(picture)) &&
+            if (same_stem(stems[i], stem) &&
                 std::none_of(found.begin(), found.end(),
                              [&](size_t j) { return same_range(entries[i], entries[j]); }))
                 found.push_back(i);

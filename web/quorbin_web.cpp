@@ -48,11 +48,15 @@ EMSCRIPTEN_KEEPALIVE int qb_picture(const char* path, int32_t* info) {
         bmp_read(bytes.get(), static_cast<size_t>(size), &picture, &detail) != kBmpRead ||
         !kzp_image_parse(picture.data(), static_cast<int64_t>(picture.size()), &image))
         return -1;
-    const KzpColours colours = kzp_image_colours(image);
+    // The colours of the indices the pixels use.
+    bool used[256] = {};
+    for (size_t i = 0; i < static_cast<size_t>(image.width) * image.height; i++)
+        used[image.pixels[i]] = true;
     std::vector<uint32_t> seen;
-    for (size_t i = 0; i < colours.rgb.size(); i += 3)
-        seen.push_back(uint32_t{colours.rgb[i]} << 16 | colours.rgb[i + 1] << 8 |
-                       colours.rgb[i + 2]);
+    for (int i = 0; i < 256; i++)
+        if (used[i])
+            seen.push_back(uint32_t{image.palette[4 * i]} << 16 | image.palette[4 * i + 1] << 8 |
+                           image.palette[4 * i + 2]);
     std::sort(seen.begin(), seen.end());
     info[0] = image.width, info[1] = image.height;
     info[2] = static_cast<int32_t>(std::unique(seen.begin(), seen.end()) - seen.begin());
