@@ -71,7 +71,7 @@ bool read_picture(const char* path, const uint8_t* file, size_t size, bool true_
 
 bool map_picture(const std::string& path, const std::vector<uint8_t>& target,
                  const Picture& picture, std::vector<uint8_t>* out) {
-    KzpUnmapped unmapped;
+    KzpUnmapped unmapped{};
     KzpImage indexed;
     if (picture.true_colour
             ? kzp_map_picture(target, picture.colours, out, &unmapped)
@@ -129,7 +129,7 @@ int pack_file(const std::string& path, const Options& options, const std::vector
                       &picture))
         return 0;
     bytes.reset();
-    std::vector<uint8_t> image = std::move(picture.image);
+    std::vector<uint8_t> image;
     if (palette) {
         KzpImage target;
         kzp_image_parse(palette->data(), static_cast<int64_t>(palette->size()), &target);
@@ -142,6 +142,8 @@ int pack_file(const std::string& path, const Options& options, const std::vector
                                        .data(),
                                    target.palette);
         if (!map_picture(path, fresh, picture, &image)) return 0;
+    } else {
+        image = std::move(picture.image);
     }
     const std::vector<uint8_t> stream = lzss_encode(image);
     OutputFile out;

@@ -83,19 +83,27 @@ uint32_t colour_at(const uint8_t* p) {
     return uint32_t{p[0]} << 16 | p[1] << 8 | p[2];
 }
 
-// The lowest index of each colour a palette holds, in an open-addressed
-// table of colours (red, green, blue as 24 bits; 1 << 24: empty).
-struct Lowest {
+// The index each colour of a palette maps to where the image's own index at
+// a pixel does not have it: of the indices with that colour, the one the
+// image's pixels use most (ties: the lowest).  A key colour that fills a
+// sprite's background thus stays the key where a real colour repeats it.
+// An open-addressed table of colours (red, green, blue as 24 bits; 1 << 24:
+// empty).
+struct Preferred {
     static constexpr size_t kSlots = 1024;
     uint32_t colours[kSlots];
     uint8_t index[kSlots] = {};
+    uint64_t uses[kSlots] = {};
 
-    explicit Lowest(const uint8_t* palette) {
+    Preferred(const uint8_t* palette, const uint64_t* counts) {
         std::fill_n(colours, kSlots, 1u << 24);
-        for (int i = 255; i >= 0; i--) {
-            const size_t at = slot(colour_at(palette + 4 * i));
-            colours[at] = colour_at(palette + 4 * i);
+        for (int i = 0; i < 256; i++) {
+            const uint32_t colour = colour_at(palette + 4 * i);
+            const size_t at = slot(colour);
+            if (colours[at] == colour && uses[at] >= counts[i]) continue;
+            colours[at] = colour;
             index[at] = static_cast<uint8_t>(i);
+            uses[at] = counts[i];
         }
     }
     size_t slot(uint32_t colour) const {
@@ -104,7 +112,7 @@ struct Lowest {
             at = (at + 1) % kSlots;
         return at;
     }
-    // The lowest index of `colour`, or -1.
+    // The index `colour` maps to, or -1.
     int find(uint32_t colour) const {
         const size_t at = slot(colour);
         return colours[at] == colour ? index[at] : -1;
@@ -117,16 +125,19 @@ bool map_pixels(const std::vector<uint8_t>& target, ColourOf colour_of, std::vec
                 KzpUnmapped* unmapped) {
     KzpImage image;
     kzp_image_parse(target.data(), static_cast<int64_t>(target.size()), &image);
-    const Lowest lowest(image.palette);
+    const size_t count = image.pixels ? static_cast<size_t>(image.width) * image.height : 0;
+    uint64_t uses[256] = {};
+    for (size_t i = 0; i < count; i++)
+        uses[image.pixels[i]]++;
+    const Preferred preferred(image.palette, uses);
     uint32_t own[256]; // the colour of each of target's indices
     for (int i = 0; i < 256; i++)
         own[i] = colour_at(image.palette + 4 * i);
-    const size_t count = image.pixels ? static_cast<size_t>(image.width) * image.height : 0;
     std::vector<uint8_t> indices(count);
     *unmapped = KzpUnmapped{};
     for (size_t i = 0; i < count; i++) {
         const uint32_t colour = colour_of(i);
-        const int index = own[image.pixels[i]] == colour ? image.pixels[i] : lowest.find(colour);
+        const int index = own[image.pixels[i]] == colour ? image.pixels[i] : preferred.find(colour);
         indices[i] = static_cast<uint8_t>(index);
         if (index >= 0 || unmapped->pixels++) continue;
         unmapped->x = static_cast<int32_t>(i % static_cast<size_t>(image.width));

@@ -68,7 +68,9 @@ struct KzpUnmapped {
 // `target` (its layout fits) with target's palette: each pixel becomes the index target's
 // pixel at its place has, when that index has the pixel's colour (so that
 // unchanged pixels keep their indices where the palette repeats a colour),
-// else the lowest index with its colour.  The result is kzp_with_pixels of
+// else, of the indices with its colour, the one target's pixels use most
+// (ties: the lowest), so that a key colour that a real colour repeats stays
+// the key where key pixels move.  The result is kzp_with_pixels of
 // those indices.  False when some colour is in no palette entry; then
 // `*unmapped` tells which pixels.
 bool kzp_map_picture(const std::vector<uint8_t>& target, const KzpColours& picture,

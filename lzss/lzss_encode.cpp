@@ -220,6 +220,7 @@ namespace {
 struct Parse {
     std::vector<uint8_t> length;
     std::vector<uint16_t> distance;
+    std::vector<uint8_t> longest; // the longest match at each position, kept for padding
 };
 
 Parse parse(const uint8_t* data, size_t size, LzssEncodeOptions options) {
@@ -232,7 +233,7 @@ Parse parse(const uint8_t* data, size_t size, LzssEncodeOptions options) {
     // The longest match at every position, found in pieces side by side,
     // then the cheapest way from each position to the end; `length` ends up
     // holding the item chosen there (1: a literal).
-    Parse p{std::vector<uint8_t>(size), std::vector<uint16_t>(size)};
+    Parse p{std::vector<uint8_t>(size), std::vector<uint16_t>(size), {}};
     std::vector<uint8_t>& length = p.length;
     const size_t threads = options.threads > 0 ? static_cast<size_t>(options.threads)
                                                : std::max(1u, std::thread::hardware_concurrency());
@@ -261,6 +262,7 @@ Parse parse(const uint8_t* data, size_t size, LzssEncodeOptions options) {
             len = std::max<uint8_t>(len, 1);
         return p;
     }
+    if (options.target_size > 0) p.longest = length;
     // The cost from position j on, for the 18 positions after i, at
     // [j % 32] and again at [j % 32 + 32]: those after i lie side by side.
     uint32_t cost[64] = {};
@@ -281,17 +283,33 @@ Parse parse(const uint8_t* data, size_t size, LzssEncodeOptions options) {
     return p;
 }
 
+// Takes `count` bytes off the fronts of references of 4 or more as
+// literals, 9 bits each (the rest still matches at the same distance).
+void peel(Parse& p, uint64_t count) {
+    for (size_t i = 0; i < p.length.size() && count > 0;) {
+        const size_t n = p.length[i];
+        if (n > kMinMatch) {
+            const size_t take = std::min<uint64_t>(count, n - kMinMatch);
+            std::fill_n(p.length.begin() + static_cast<ptrdiff_t>(i), take, 1);
+            p.length[i + take] = static_cast<uint8_t>(n - take);
+            p.distance[i + take] = p.distance[i];
+            count -= take;
+        }
+        i += n;
+    }
+}
+
 // Lengthens the stream of `p` by `low` to `high` bits, by parse choices
 // alone: a reference of length n written as literals adds 9n - 17 bits (10
 // for n = 3), and one byte taken off the front of a reference of 4 or more
-// as a literal adds 9 (the rest still matches at the same distance).  With
-// k references converted (the k shortest, for the fewest bits) and the
-// others' 9-bit steps, s of them in all, every amount from their sum
-// 9 (L - 3k) + 10k (L: the k lengths' sum) to 9s + 10k can be made that is
-// k more than a multiple of 9, as 9n - 17 is 1 more than one.  So for each
-// amount in the window the fewest conversions k are tried that leave few
-// enough steps and are the amount mod 9.  False when none can be made.
-bool pad(Parse& p, uint64_t low, uint64_t high) {
+// as a literal adds 9.  With k references converted (the k shortest, for
+// the fewest bits) and the others' 9-bit steps, s of them in all, every
+// amount from their sum 9 (L - 3k) + 10k (L: the k lengths' sum) to 9s + 10k
+// can be made that is k more than a multiple of 9, as 9n - 17 is 1 more
+// than one.  So for each amount in the window the fewest conversions k are
+// tried that leave few enough steps and are the amount mod 9.  False when
+// none can be made.
+bool pad_by_steps(Parse& p, uint64_t low, uint64_t high) {
     uint64_t count[kMaxMatch + 1] = {}, refs = 0, steps = 0; // references by length
     for (size_t i = 0; i < p.length.size(); i += p.length[i])
         if (p.length[i] > 1) count[p.length[i]]++, refs++, steps += p.length[i] - kMinMatch;
@@ -309,24 +327,116 @@ bool pad(Parse& p, uint64_t low, uint64_t high) {
             freed += convert[n] * (n - kMinMatch);
         }
         if (bits > add || (add - bits) / 9 > steps - freed) continue;
-        uint64_t left = (add - bits) / 9;
-        for (size_t i = 0; i < p.length.size();) {
+        for (size_t i = 0; i < p.length.size(); i += p.length[i]) {
             const size_t n = p.length[i];
             if (n > 1 && convert[n] > 0) {
                 convert[n]--;
                 std::fill_n(p.length.begin() + static_cast<ptrdiff_t>(i), n, 1);
-            } else if (n > kMinMatch && left > 0) {
-                const size_t take = std::min<uint64_t>(left, n - kMinMatch);
-                std::fill_n(p.length.begin() + static_cast<ptrdiff_t>(i), take, 1);
-                p.length[i + take] = static_cast<uint8_t>(n - take);
-                p.distance[i + take] = p.distance[i];
-                left -= take;
             }
-            i += n;
         }
+        peel(p, (add - bits) / 9);
         return true;
     }
     return false;
+}
+
+// Splits up to `count` pairs of a literal and a reference of 5 or more after
+// it, where a match of 3 starts at the literal, into two references: a
+// 3-byte one at the literal and the rest of the old one, 8 bits more each
+// (the same number of items).  Returns how many it split.
+uint64_t split_pairs(Parse& p, uint64_t count) {
+    uint64_t split = 0;
+    for (size_t i = 0; i + 1 < p.length.size() && split < count;) {
+        const size_t n = p.length[i + 1];
+        if (p.length[i] == 1 && p.longest[i] >= kMinMatch && n >= kMinMatch + 2) {
+            p.length[i] = kMinMatch;
+            p.length[i + kMinMatch] = static_cast<uint8_t>(n - 2);
+            p.distance[i + kMinMatch] = p.distance[i + 1];
+            split++;
+            i += n + 1;
+        } else {
+            i += p.length[i];
+        }
+    }
+    return split;
+}
+
+// Entries of the exact search's table at most: 16 MiB of it.
+constexpr uint64_t kExactCells = uint64_t{1} << 22;
+
+// The exact search, for streams where the steps above fall short.  A stream
+// of r references covering c bytes in all has 9 * size - (9c - 17r) bits,
+// and the references can cover any c from 3r up to the most that r
+// references can cover (a byte off a reference's front is still a match), so
+// a window of savings S = 9c - 17r is reachable when some r that is S mod 9
+// has 10r <= S and S + 17r <= 9 * most[r].  most[r] is found by dynamic
+// programming over (position, references); false when the table would be
+// too large or no r fits.
+bool pad_exactly(Parse& p, uint64_t low, uint64_t high) {
+    const uint64_t size = p.length.size();
+    uint64_t bits = 0;
+    for (size_t i = 0; i < size; i += p.length[i])
+        bits += p.length[i] == 1 ? kLiteralBits : kReferenceBits;
+    if (bits + low > 9 * size) return false;
+    const uint64_t top = 9 * size - bits - low; // the savings' window
+    const uint64_t bottom = 9 * size > bits + high ? 9 * size - bits - high : 0;
+    const uint64_t refs = std::min(size / kMinMatch, top / 10) + 1;
+    if ((size + 1) * refs > kExactCells) return false;
+    // most[i * refs + r]: the most bytes r references cover from i on; -1: none.
+    std::vector<int32_t> most((size + 1) * refs, -1);
+    most[size * refs] = 0;
+    for (uint64_t i = size; i-- > 0;) {
+        int32_t* here = &most[i * refs];
+        std::copy_n(here + refs, refs, here);
+        for (uint64_t m = kMinMatch; m <= p.longest[i]; m++) {
+            const int32_t* after = &most[(i + m) * refs];
+            for (uint64_t r = 1; r < refs; r++)
+                if (after[r - 1] >= 0)
+                    here[r] = std::max(here[r], static_cast<int32_t>(m) + after[r - 1]);
+        }
+    }
+    for (uint64_t r = 0; r < refs; r++) {
+        const int64_t first = static_cast<int64_t>(std::max(bottom, 10 * r)),
+                      last = std::min(static_cast<int64_t>(top),
+                                      9 * int64_t{most[r]} - 17 * static_cast<int64_t>(r));
+        const int64_t saving =
+            first + static_cast<int64_t>((r + 9 - static_cast<uint64_t>(first) % 9) % 9);
+        if (most[r] < 0 || saving > last) continue;
+        // The references of most[r], shortened to cover c bytes.
+        uint64_t left = r;
+        for (uint64_t i = 0; i < size;) {
+            const int32_t want = most[i * refs + left];
+            uint64_t m = 1;
+            if (most[(i + 1) * refs + left] != want)
+                for (m = kMinMatch;
+                     static_cast<int32_t>(m) + most[(i + m) * refs + left - 1] != want ||
+                     most[(i + m) * refs + left - 1] < 0;)
+                    m++;
+            std::fill_n(p.length.begin() + static_cast<ptrdiff_t>(i), m, 1);
+            p.length[i] = static_cast<uint8_t>(m);
+            left -= m > 1;
+            i += m;
+        }
+        peel(p, static_cast<uint64_t>(most[r]) - (static_cast<uint64_t>(saving) + 17 * r) / 9);
+        return true;
+    }
+    return false;
+}
+
+// Lengthens the stream of `p` by `low` to `high` bits: by the steps of
+// pad_by_steps, after splitting up to 8 pairs (8 splits add what 8 steps of
+// 9 bits could), else by the exact search.
+bool pad(Parse& p, uint64_t low, uint64_t high) {
+    if (pad_by_steps(p, low, high)) return true;
+    for (uint64_t e = 1; e <= 8; e++) {
+        Parse tried = p;
+        if (split_pairs(tried, e) < e) break;
+        if (8 * e <= high && pad_by_steps(tried, low > 8 * e ? low - 8 * e : 0, high - 8 * e)) {
+            p = std::move(tried);
+            return true;
+        }
+    }
+    return pad_exactly(p, low, high);
 }
 
 std::vector<uint8_t> write_stream(const uint8_t* data, const Parse& p) {

@@ -142,29 +142,75 @@ TEST(Lzss, EncoderIsOptimal) {
     EXPECT_EQ(lzss_encode(big, {0, false, 1}), lzss_encode(big, {0, false, 4}));
 }
 
-// A target size is met by parse choices, and the stream decodes to the data: every size from the
-// smallest to 64 bytes over it, and sizes up to all literals, but one byte over the smallest when
-// its bits fill whole bytes. Noise, with few references, reaches few sizes.
-TEST(Lzss, EncodesToTargetSize) {
+// Every stream size that some parse of `data` makes: the sets of bit totals from each position
+// on, over every literal and every reference of every length that a search of every distance
+// finds there.
+std::vector<bool> reachable_sizes(const Bytes& data) {
+    Bytes hist(4096, 0);
+    hist.insert(hist.end(), data.begin(), data.end());
+    const size_t n = data.size(), words = 9 * n / 64 + 1;
+    std::vector<std::vector<uint64_t>> rows(19, std::vector<uint64_t>(words)); // by position % 19
+    rows[n % 19][0] = 1;
+    auto add_shifted = [&](std::vector<uint64_t>& to, const std::vector<uint64_t>& from,
+                           size_t by) {
+        for (size_t w = by / 64; w < words; w++)
+            to[w] |= from[w - by / 64] << by % 64 |
+                     (w > by / 64 ? from[w - by / 64 - 1] >> (64 - by % 64) : 0);
+    };
+    for (size_t i = n; i-- > 0;) {
+        size_t longest = 0;
+        for (size_t d = 1; d <= 4096; d++) {
+            size_t m = 0;
+            while (m < 18 && i + m < n && hist[4096 + i - d + m] == data[i + m])
+                m++;
+            longest = std::max(longest, m);
+        }
+        std::vector<uint64_t>& row = rows[i % 19];
+        std::fill(row.begin(), row.end(), 0);
+        add_shifted(row, rows[(i + 1) % 19], 9);
+        for (size_t m = 3; m <= longest; m++)
+            add_shifted(row, rows[(i + m) % 19], 17);
+    }
+    std::vector<bool> sizes((9 * n + 7) / 8 + 2);
+    for (size_t bits = 0; bits <= 9 * n; bits++)
+        if (rows[0][bits / 64] >> bits % 64 & 1) sizes[(bits + 7) / 8] = true;
+    return sizes;
+}
+
+// A target size is met exactly when some parse makes it, and the stream then decodes to the
+// data; otherwise the smallest stream comes back, too large or unreachable. Every target from
+// below the smallest to past all literals on short data of few values (where references are few
+// and sizes are missing), and on pictures the first 80 over the smallest and some after them.
+TEST(Lzss, EncodesToEveryReachableSize) {
+    std::mt19937 rng(8);
+    std::vector<Bytes> inputs;
+    for (int round = 0; round < 150; round++) {
+        Bytes data = random_bytes(rng, 3 + rng() % 50, round % 4 + 1);
+        for (size_t i = 4; i < data.size(); i++)
+            data[i] = rng() % 3 ? data[i] : data[i - 1 - rng() % 4];
+        inputs.push_back(data);
+    }
+    for (int kind : {kSampleFlat, kSamplePhoto, kSampleDithered, kSampleTwo, kSampleNoise})
+        inputs.push_back(make_sample_image(SampleKind(kind), 96, 64));
     int met = 0, unreachable = 0;
-    for (int kind : {kSampleFlat, kSamplePhoto, kSampleDithered, kSampleTwo, kSampleNoise}) {
-        const Bytes data = make_sample_image(SampleKind(kind), 96, 64);
-        const size_t smallest = lzss_encode(data).size(), all = (9 * data.size() + 7) / 8;
-        for (size_t t = smallest - 1; t <= all + 1; t += t < smallest + 64 ? 1 : all / 50) {
-            const size_t target = std::min(t, all + 1);
+    for (const Bytes& data : inputs) {
+        const std::vector<bool> reachable = reachable_sizes(data);
+        const size_t smallest = lzss_encode(data).size();
+        for (size_t target = data.size() < 100 ? 1 : smallest - 2; target < reachable.size();
+             target += data.size() < 100 || target < smallest + 80 ? 1 : 37) {
             Bytes stream;
             const int result =
                 lzss_encode_into(data.data(), data.size(), &stream, {0, 0, 0, target});
+            ASSERT_EQ(result == kLzssEncoded, reachable[target]) << data.size() << " " << target;
+            met += reachable[target];
+            unreachable += target >= smallest && !reachable[target];
             if (result == kLzssEncoded) {
-                EXPECT_EQ(stream.size(), target);
-                EXPECT_EQ(bytewise(stream), data) << kind << ", " << target;
-                met++;
+                ASSERT_EQ(stream.size(), target);
+                ASSERT_EQ(bytewise(stream), data) << target;
                 continue;
             }
             EXPECT_EQ(stream.size(), smallest);
             EXPECT_EQ(result, target < smallest ? kLzssTooLarge : kLzssUnreachable);
-            EXPECT_TRUE(target < smallest + 2 || target > all || kind == kSampleNoise) << target;
-            unreachable += target >= smallest && target <= all;
         }
     }
     std::printf("targets met: %d, unreachable: %d\n", met, unreachable);
