@@ -99,3 +99,36 @@ bool flush_to_disk(std::FILE* file);
 // can (copy_file_range on Linux).  False when a read or write fails or
 // `from` ends first.
 bool copy_bytes(std::FILE* from, std::FILE* to, int64_t count);
+
+// The file that `path` names once symbolic links are followed: the path of
+// the link's target (on POSIX hosts absolute), or `path` itself when it is no
+// link or names nothing.
+std::string link_target(const std::string& path);
+
+// Whether the existing file at `path` is read-only: its permission bits let
+// nobody write it, or this user may not (POSIX); its read-only attribute
+// (Windows).  An editor does not save over such a file, even as root.
+bool is_read_only(const char* path);
+
+// Creates `path` for writing only when no file is there (O_EXCL,
+// CREATE_NEW), so that no two runs ever write one file; one that is there
+// already is removed first when it is a regular file, as its writer is gone
+// (the caller holds the lock that every writer takes).  The outcome as
+// create_output's.
+int create_new_output(const char* path, OutputFile* out);
+
+// An exclusive lock on a file, held by an open handle (a descriptor or a
+// Windows HANDLE) until unlock_file.
+struct FileLock {
+    intptr_t handle;
+};
+
+// Locks the file at `path` against other runs that lock it, waiting for
+// one that holds it.  A writer that holds the lock may replace the file by a
+// rename; a lock on the old file is then worth nothing, so once it is had
+// the file at `path` is checked to be the one locked, and the new one is
+// locked instead when it is not.  False when the file cannot be opened (the
+// lock is not taken then).
+bool lock_file(const char* path, FileLock* lock);
+
+void unlock_file(FileLock& lock);

@@ -2,7 +2,12 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
+
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +55,17 @@ std::FILE* open_input(const char* path, InputUse use) {
     return file;
 }
 
+// Wraps a descriptor opened for writing in an unbuffered stream.
+int output_of(int fd, OutputFile* out) {
+    out->file = fdopen(fd, "wb");
+    if (!out->file) {
+        close(fd);
+        return kCreateFailed;
+    }
+    std::setvbuf(out->file, nullptr, _IONBF, 0);
+    return kCreated;
+}
+
 int create_output(const char* path, const FileId* protect, int count, OutputFile* out) {
     // Open without O_TRUNC first: the file is only emptied once it is known
     // not to be one of the files this job reads.
@@ -70,10 +86,55 @@ int create_output(const char* path, const FileId* protect, int count, OutputFile
     if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
         (out->regular && ftruncate(fd, 0) != 0))
         return give_up(kCreateFailed);
-    out->file = fdopen(fd, "wb");
-    if (!out->file) return give_up(kCreateFailed);
-    std::setvbuf(out->file, nullptr, _IONBF, 0);
-    return kCreated;
+    return output_of(fd, out);
+}
+
+int create_new_output(const char* path, OutputFile* out) {
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    int fd = open(path, flags, 0666);
+    struct stat st;
+    if (fd < 0 && errno == EEXIST && lstat(path, &st) == 0 && S_ISREG(st.st_mode) &&
+        unlink(path) == 0)
+        fd = open(path, flags, 0666);
+    if (fd < 0) return kCreateFailed;
+    out->regular = true;
+    return output_of(fd, out);
+}
+
+std::string link_target(const std::string& path) {
+    struct stat st;
+    char resolved[PATH_MAX];
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) || !realpath(path.c_str(), resolved))
+        return path;
+    return resolved;
+}
+
+bool is_read_only(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && ((st.st_mode & 0222) == 0 || access(path, W_OK) != 0);
+}
+
+bool lock_file(const char* path, FileLock* lock) {
+    for (;;) {
+        const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) return false;
+        int locked;
+        while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {}
+        struct stat held, named;
+        if (locked != 0 || fstat(fd, &held) != 0) {
+            close(fd);
+            return false;
+        }
+        if (stat(path, &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+            lock->handle = fd;
+            return true;
+        }
+        close(fd); // replaced while this run waited: lock the new file
+    }
+}
+
+void unlock_file(FileLock& lock) {
+    close(static_cast<int>(lock.handle));
 }
 
 int64_t file_size(std::FILE* file) {

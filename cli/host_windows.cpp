@@ -128,6 +128,73 @@ int create_output(const char* path, const FileId* protect, int count, OutputFile
     return kCreated;
 }
 
+int create_new_output(const char* path, OutputFile* out) {
+    const std::wstring name = wide(path);
+    auto create = [&] {
+        return CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE handle = create();
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS &&
+        !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+        DeleteFileW(name.c_str()))
+        handle = create();
+    if (handle == INVALID_HANDLE_VALUE) return kCreateFailed;
+    out->regular = true;
+    out->file = stream_of(handle, _O_WRONLY, "wb");
+    if (!out->file) return kCreateFailed;
+    std::setvbuf(out->file, nullptr, _IONBF, 0);
+    return kCreated;
+}
+
+std::string link_target(const std::string& path) {
+    const std::wstring name = wide(path.c_str());
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return path;
+    HANDLE handle = CreateFileW(name.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return path;
+    wchar_t final[32768];
+    const DWORD n = GetFinalPathNameByHandleW(handle, final, 32768, FILE_NAME_NORMALIZED);
+    CloseHandle(handle);
+    if (n == 0 || n >= 32768) return path;
+    const std::string target = utf8(final);
+    return target.starts_with("\\\\?\\") ? target.substr(4) : target;
+}
+
+bool is_read_only(const char* path) {
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+bool lock_file(const char* path, FileLock* lock) {
+    // A lock on a byte far past any end of file: Windows' byte-range locks
+    // keep others from reading what they cover, and this covers nothing.
+    const std::wstring name = wide(path);
+    for (;;) {
+        HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return false;
+        OVERLAPPED far{};
+        far.Offset = 0xFFFFFFFE, far.OffsetHigh = 0x7FFFFFFF;
+        if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &far)) {
+            CloseHandle(handle);
+            return false;
+        }
+        if (same_file(id_of(handle), path_id(path))) {
+            lock->handle = reinterpret_cast<intptr_t>(handle);
+            return true;
+        }
+        CloseHandle(handle); // replaced while this run waited: lock the new file
+    }
+}
+
+void unlock_file(FileLock& lock) {
+    CloseHandle(reinterpret_cast<HANDLE>(lock.handle));
+}
+
 int64_t file_size(std::FILE* file) {
     HANDLE handle = handle_of(file);
     LARGE_INTEGER size;

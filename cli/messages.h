@@ -65,6 +65,7 @@
 #define MSG_ENTRY_DAMAGED "entry '%s' of '%s' does not decode to an image.\n"
 #define MSG_OTHER_ARCHIVE                                                                          \
     "output file '%s' is another archive of the list file or written for one.\n"
+#define MSG_READ_ONLY "'%s' is read-only.\n"
 #define MSG_SIZE_MISMATCH "'%s' is %d x %d pixels; entry '%s' is %d x %d.\n"
 #define MSG_TOO_MANY_BYTES "'%s' needs %lld bytes; the entry holds %lld.\n"
 #define MSG_UNREACHABLE                                                                            \

@@ -6,6 +6,7 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <tuple>
 
 #include "job.h"
 #include "listfile.h"
@@ -40,6 +41,7 @@ struct Patch {
 // pictures are packed, and what replaces which of its entries.
 struct Archive {
     std::string source, output;
+    std::string target; // the file the output names, once links are followed: part file beside it
     FileId source_id, output_id;
     bool replacing; // a file is at `output` already, to be flushed to the disk
     std::FILE* from = nullptr;
@@ -151,17 +153,16 @@ void start_copy(Archive& archive, const std::vector<FileId>& protect) {
         archive.failure = MSG_CANT_OPEN;
         return;
     }
-    std::vector<FileId> keep(protect);
-    for (const FileId& id : protect)
+    const std::string part = archive.target + ".part";
+    const FileId part_id = path_id(part.c_str());
+    bool part_is_input = same_file(part_id, archive.source_id);
+    for (const FileId& id : protect) {
         if (same_file(archive.output_id, id)) archive.failure = MSG_SAME_AS_INPUT;
-    keep.push_back(archive.source_id);
-    const std::string part = archive.output + ".part";
-    const int created = archive.failure
-                            ? kCreated
-                            : create_output(part.c_str(), keep.data(),
-                                            static_cast<int>(keep.size()), &archive.part);
-    if (created == kCreateIsInput) archive.failure = MSG_SAME_AS_INPUT, archive.failure_path = part;
-    if (created == kCreateFailed) archive.failure = MSG_CANT_CREATE;
+        part_is_input |= same_file(part_id, id);
+    }
+    if (part_is_input) archive.failure = MSG_SAME_AS_INPUT, archive.failure_path = part;
+    if (!archive.failure && create_new_output(part.c_str(), &archive.part) != kCreated)
+        archive.failure = MSG_CANT_CREATE, archive.failure_path = part;
     if (archive.failure) return;
     std::FILE *from = archive.from, *to = archive.part.file;
     const int64_t size = file_size(from);
@@ -199,14 +200,48 @@ const char* finish_archive(Archive& archive, const std::vector<Entry>& entries, 
     ok = ok && copy_permissions(archive.from, archive.part.file) &&
          (!archive.replacing || flush_to_disk(archive.part.file));
     std::fclose(archive.from);
-    const std::string part = archive.output + ".part";
+    const std::string part = archive.target + ".part";
     const int result = close_output(archive.part, ok ? kConvertOk : kConvertWriteError);
     if (result == kConvertOk && !archive.patches.empty() &&
-        rename_file(part.c_str(), archive.output.c_str()))
+        rename_file(part.c_str(), archive.target.c_str()))
         return nullptr;
     if (archive.part.regular) remove_file(part.c_str());
     if (archive.patches.empty()) return nullptr;
     return result == kConvertOk ? MSG_CANT_CREATE : MSG_CANT_WRITE;
+}
+
+// Where the archive at `source` is written: over itself, or into the work
+// directory under its base name.
+std::string output_of(const std::string& source, const Options& options) {
+    if (options.work_dir.empty()) return source;
+    std::string output;
+    make_output_path(output, source, options.work_dir);
+    return output;
+}
+
+// Locks the files that the archives of `sources` are written over (or,
+// where none is there yet, read from), each once, in the order of their
+// identities, which every run shares: two runs that write the same two
+// archives never wait for each other.
+std::vector<FileLock> lock_archives(const std::vector<std::string>& sources,
+                                    const Options& options) {
+    std::vector<std::pair<FileId, std::string>> files;
+    for (const std::string& source : sources) {
+        std::string path = link_target(output_of(source, options));
+        if (!path_id(path.c_str()).known) path = source;
+        files.emplace_back(path_id(path.c_str()), path);
+    }
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.first.device, a.first.inode) < std::tie(b.first.device, b.first.inode);
+    });
+    std::vector<FileLock> locks;
+    for (size_t i = 0; i < files.size(); i++) {
+        FileLock lock;
+        if (files[i].first.known && (i == 0 || !same_file(files[i].first, files[i - 1].first)) &&
+            lock_file(files[i].second.c_str(), &lock))
+            locks.push_back(lock);
+    }
+    return locks;
 }
 
 } // namespace
@@ -223,28 +258,37 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
     for (const std::string& picture : pictures)
         protect.push_back(path_id(picture.c_str()));
 
-    std::vector<std::unique_ptr<Archive>> archives;
-    int all = 1;
-    for (const std::string& picture : pictures) {
-        const std::string stem = output_stem(picture);
-        std::vector<size_t> found; // the first line of each entry with the picture's stem
+    // Each picture's entry first: the first line of each entry with the
+    // picture's stem, which must be one.  Then the archives that take them
+    // are locked, before any is read.
+    std::vector<std::vector<size_t>> found(pictures.size());
+    std::vector<std::string> sources;
+    for (size_t k = 0; k < pictures.size(); k++) {
+        const std::string stem = output_stem(pictures[k]);
         for (size_t i = 0; i < entries.size(); i++)
             if (same_stem(stems[i], stem) &&
-                std::none_of(found.begin(), found.end(),
+                std::none_of(found[k].begin(), found[k].end(),
                              [&](size_t j) { return same_range(entries[i], entries[j]); }))
-                found.push_back(i);
-        if (found.size() != 1) {
-            if (found.empty())
+                found[k].push_back(i);
+        if (found[k].size() == 1) sources.push_back(entries[found[k][0]].archive);
+    }
+    std::vector<FileLock> locks = lock_archives(sources, options);
+
+    std::vector<std::unique_ptr<Archive>> archives;
+    int all = 1;
+    for (size_t k = 0; k < pictures.size(); k++) {
+        const std::string& picture = pictures[k];
+        if (found[k].size() != 1) {
+            if (found[k].empty())
                 report(MSG_NO_ENTRY, picture.c_str());
             else
-                report(MSG_MANY_ENTRIES, picture.c_str(), static_cast<int>(found.size()),
-                       static_cast<long long>(entries[found[0]].offset), picture.c_str());
+                report(MSG_MANY_ENTRIES, picture.c_str(), static_cast<int>(found[k].size()),
+                       static_cast<long long>(entries[found[k][0]].offset), picture.c_str());
             all = 0;
             continue;
         }
-        const Entry& entry = entries[found[0]];
-        std::string output;
-        make_output_path(output, entry.archive, options.work_dir);
+        const Entry& entry = entries[found[k][0]];
+        const std::string output = output_of(entry.archive, options);
         // The line waits for the message of a refusal; an accepted picture's
         // line is printed once its archive is in place.
         hold_progress(progress_line(picture, output + "/" + entry.name));
@@ -262,6 +306,8 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
         } else if (std::any_of(entries.begin(), entries.end(),
                                [&](const Entry& other) { return overlap(entry, other); })) {
             report(MSG_OVERLAP, entry.name.c_str(), entry.archive.c_str());
+        } else if (output_id.known && is_read_only(output.c_str())) {
+            report(MSG_READ_ONLY, output.c_str());
         } else if (!read_entry(entry, &target, &source_id)) {
         } else if (std::any_of(archives.begin(), archives.end(), [&](const auto& a) {
                        return a->source != entry.archive &&
@@ -274,13 +320,13 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
             if (archive == archives.end()) {
                 archives.push_back(std::make_unique<Archive>());
                 Archive& a = *archives.back();
-                a.source = entry.archive, a.output = output;
+                a.source = entry.archive, a.output = output, a.target = link_target(output);
                 a.source_id = source_id, a.output_id = output_id, a.replacing = output_id.known;
                 start_copy(a, protect);
                 archive = archives.end() - 1;
             }
             if (pack_into(picture, entry, target, options, &stream)) {
-                (*archive)->patches.push_back({found[0], picture, std::move(stream)});
+                (*archive)->patches.push_back({found[k][0], picture, std::move(stream)});
                 hold_progress("");
                 continue;
             }
@@ -303,5 +349,7 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
         }
         all &= failure == nullptr;
     }
+    for (FileLock& lock : locks)
+        unlock_file(lock);
     return all;
 }

@@ -119,11 +119,13 @@ struct LzssEncodeOptions {
     // The size of the stream in bytes, for lzss_encode_into; 0: the smallest.
     // A stream of a literals and b references is ceil((9a + 17b) / 8) bytes,
     // so the smallest is made longer by parse choices alone (references
-    // written as literals, or shortened by a literal in front): never by
-    // bytes that decode to nothing.  That reaches every size from the
-    // smallest up to nearly the all-literal size, ceil(9 * size / 8), but
-    // for a size one byte over the smallest when its bits fill whole bytes,
-    // and some sizes when there are few references.
+    // written as literals or shortened by a literal in front, a literal and
+    // a reference after it split into two references): never by bytes that
+    // decode to nothing.  Every size that some parse makes is reached: by
+    // those steps from the smallest parse, and where they fall short (few
+    // references: short or noisy data, sizes near all literals) by an exact
+    // search over the number of references, which takes up to 16 MiB.  Past
+    // that (data of tens of KiB whose steps fall short) a size is refused.
     uint64_t target_size = 0;
 };
 

@@ -26,9 +26,11 @@ const std::string kPackUsage =
 const std::string kOptionError = "option error.\n", kSame = "' is the input file.\n",
                   kClosed = "(closed)", kSep = kWindows ? "\\" : "/";
 // Files other than plain ones: directories end in '/'; a FIFO or symbolic link, made by a shell
-// command; a sparse file (count of zero bytes, ':', the bytes after them); a hard link.
+// command; a sparse file (count of zero bytes, ':', the bytes after them); a hard link; a
+// read-only file. A file of the starting tree that a row removes is "(gone)" after it.
 const std::string kFifo = "(special) mkfifo", kSymlink = "(special) ln -s ",
-                  kSparse = "(special) sparse ", kHardLink = "(link) ";
+                  kSparse = "(special) sparse ", kHardLink = "(link) ", kReadOnly = "(read-only) ",
+                  kGone = "(gone)";
 
 // A progress line (standard output: \1...\2) without "OK"; `in` may be "archive|entry".
 std::string job(std::string in, const std::string& out) {
@@ -38,8 +40,9 @@ std::string job(std::string in, const std::string& out) {
     return "\1" + in + std::string(width < 16 ? 16 - width : 0, ' ') + " -> " + out + " ... \2";
 }
 
-// A run: the command line ("pack:": quorbin-pack; "posix:", "windows:": that host only), the files
-// it starts with, its output after the banner, the files it adds or changes, exit status, input.
+// A run: the command line ("pack:": quorbin-pack; "posix:", "windows:": that host only; "(files
+// of 1 KiB)": a shell that lets a program write no more to a file), the files it starts with, its
+// output after the banner, the files it adds or changes, exit status, input.
 struct Row {
     std::string name;
     std::vector<std::string> args;
@@ -123,6 +126,14 @@ std::vector<Row> rows() {
     for (size_t i = 0; i < 600; i++)
         c_noise[i] = uint8_t(rng() % 200);
     d_alien[4] = 99, d_alien.end()[-1032 + 4 * 99 + 1] ^= 1; // index 99 is not in D
+    // B's edited pixel is black, which B's own index there is not: it takes the black index (200
+    // and those after it) that B's pixels use most.
+    size_t uses[256] = {};
+    for (size_t i = 0; i < 36 * 20; i++)
+        uses[e[1][i]]++;
+    Bytes b_mapped = b_edit;
+    for (int k = 200; k < 256; k++)
+        b_mapped[3] = uses[k] > uses[b_mapped[3]] || b_mapped[3] < 200 ? uint8_t(k) : b_mapped[3];
     int result;
     char alien[8];
     std::snprintf(alien, sizeof alien, "%02x%02x%02x", d_alien.end()[-1032 + 4 * 99],
@@ -153,6 +164,21 @@ std::vector<Row> rows() {
                         ok("data/l.dat|h.kzp", "out/h.bmp") + job("data/c.dat|c.kzp", "out/c.bmp") +
                         "broken image data for 'out/c.bmp'.\ncan't open file 'data/" +
                         std::string(17, 'x') + "'.\n";
+    // -p with other tools' files: Pillow's palette PNG and ImageMagick's true-colour BMP of one
+    // picture, and Pillow's grey PNG; palettes from a KZP, a PNG and a BMP file.
+    auto data = [](const std::string& name) {
+        return read_file(u8path(QUORBIN_TEST_DATA "/truecolour/" + name));
+    };
+    const std::string colour_png = data("colour.png"), grey_png = data("grey.png");
+    const char* why;
+    Bytes colour, grey;
+    png_read(reinterpret_cast<const uint8_t*>(colour_png.data()), colour_png.size(), &colour, &why);
+    png_read(reinterpret_cast<const uint8_t*>(grey_png.data()), grey_png.size(), &grey, &why);
+    Bytes greys(1024); // a palette of every grey, in a picture of another size
+    for (size_t i = 0; i < 1024; i++)
+        greys[i] = i % 4 == 3 ? 0 : uint8_t(i / 4);
+    const Bytes grey_palette = kzp_image_bytes(2, 1, greys.data(), greys.data());
+    const std::string colour_kzp = str(lzss_encode(colour)), grey_kzp = str(lzss_encode(grey));
     // Names as the host's shells write them.
     const std::string sub_a = "sub" + kSep + "photo.a.kzp", dot_b = "." + kSep + "b.kzp";
     const Files named = {"sub/photo.a.kzp",
@@ -283,19 +309,44 @@ std::vector<Row> rows() {
             {"rle8.kzp", rle8.second, "rle4.kzp", rle4.second, "one.kzp", one.second}),
         row("pack: back into the archive in place, one picture per entry",
             {"-l", "game.lst", "edit" + kSep + "A.bmp", "C.png", "A.bmp", "E.bmp"},
-            {"game.dat", game, "old/game.dat", game, "game.lst",
-             lst + "old" + kSep + at[3] + " E.kzp\n", "edit/A.bmp", expected_bmp(a_edit), "C.png",
-             written(write_png, shuffle_palette(e[2], 7), result), "A.bmp", expected_bmp(e[0]),
-             "E.bmp", rgb_bmp(e[3])},
+            {"game.dat", game, "game.dat.part", "left by a killed run", "old/game.dat", game,
+             "game.lst", lst + "old" + kSep + at[3] + " E.kzp\n", "edit/A.bmp",
+             expected_bmp(a_edit), "C.png", written(write_png, shuffle_palette(e[2], 7), result),
+             "A.bmp", expected_bmp(e[0]), "E.bmp", rgb_bmp(e[3])},
             job("A.bmp", "game.dat/gfx\\A.KZP") +
                 "'A.bmp' is a second picture for entry 'gfx\\A.KZP' of 'game.dat'.\n" +
-                job("E.bmp", "game.dat/E.kzp") +
-                "output file 'game.dat' is another archive of the list file or written for one.\n" +
-                ok("edit" + kSep + "A.bmp", "game.dat/gfx\\A.KZP") + ok("C.png", "game.dat/C.kzp"),
-            {"game.dat", put(put(game, 0, a_edit), 2, e[2])}, 2),
-        row("pack: true colour into a copy", {"-C", "out/", "-l", "game.lst", "B.bmp"},
-            {"game.dat", game, "game.lst", lst, "B.bmp", rgb_bmp(b_edit), "out/", ""},
-            ok("B.bmp", "out/game.dat/B.kzp"), {"out/game.dat", put(game, 1, b_edit)}),
+                ok("edit" + kSep + "A.bmp", "game.dat/gfx\\A.KZP") + ok("C.png", "game.dat/C.kzp") +
+                ok("E.bmp", "old" + kSep + "game.dat/E.kzp"),
+            {"game.dat", put(put(game, 0, a_edit), 2, e[2]), "game.dat.part", kGone, "old/game.dat",
+             put(game, 3, e[3])},
+            2),
+        row("pack: true colour into a copy", {"-C", "out/", "-l", "game.lst", "B.bmp", "E.bmp"},
+            {"game.dat", game, "old/game.dat", game, "game.lst",
+             lst + "old" + kSep + at[3] + " E.kzp\n", "B.bmp", rgb_bmp(b_edit), "E.bmp",
+             rgb_bmp(e[3]), "out/", ""},
+            job("E.bmp", "out/game.dat/E.kzp") +
+                "output file 'out/game.dat' is another archive of the list file or written for "
+                "one.\n" +
+                ok("B.bmp", "out/game.dat/B.kzp"),
+            {"out/game.dat", put(game, 1, b_mapped)}, 2),
+        row("pack: the archive where the list names it, not one of its name here",
+            {"-c", "game/", "-l", "game/game.lst", "B.bmp"},
+            {"game/game.dat", game, "game/game.lst", lst, "game.dat", "BACKUP", "B.bmp",
+             rgb_bmp(b_edit)},
+            ok("B.bmp", "game/game.dat/B.kzp"), {"game/game.dat", put(game, 1, b_mapped)}),
+        row("posix: pack: a linked archive: its target replaced, the link kept",
+            {"-l", "link.lst", "B.bmp"},
+            {"real/game.dat", game, "link.dat", kSymlink + "real/game.dat", "link.lst",
+             "link.dat" + at[1].substr(8) + " B.kzp\n", "B.bmp", rgb_bmp(b_edit)},
+            ok("B.bmp", "link.dat/B.kzp"), {"real/game.dat", put(game, 1, b_mapped)}),
+        row("pack: a hard-linked archive: its other name keeps the old file",
+            {"-l", "game.lst", "B.bmp"},
+            {"game.dat", game, "twin.dat", kHardLink + "game.dat", "game.lst", lst, "B.bmp",
+             rgb_bmp(b_edit)},
+            ok("B.bmp", "game.dat/B.kzp"), {"game.dat", put(game, 1, b_mapped)}),
+        row("pack: a read-only archive", {"-l", "game.lst", "B.bmp"},
+            {"game.dat", kReadOnly + game, "game.lst", lst, "B.bmp", rgb_bmp(b_edit)},
+            job("B.bmp", "game.dat/B.kzp") + "'game.dat' is read-only.\n", {}, 2),
         row("pack: -P keeps the picture's palette", {"-P", "-l", "game.lst", "C.bmp"},
             {"game.dat", game, "game.lst", lst, "C.bmp", expected_bmp(c_other)},
             ok("C.bmp", "game.dat/C.kzp"), {"game.dat", put(game, 2, c_other)}),
@@ -331,10 +382,27 @@ std::vector<Row> rows() {
                 to_string(size[2]) + ".\n" + job("D.bmp", "game.dat/D.kzp") + "'D.bmp' has 1 " +
                 not_held,
             {}, 2),
-        row("posix: pack: a failed write", {"-C", "out/", "-l", "game.lst", "B.bmp"},
+        row("posix: pack: a part file that cannot be made",
+            {"-C", "out/", "-l", "game.lst", "B.bmp"},
             {"game.dat", game, "game.lst", lst, "B.bmp", rgb_bmp(e[1]), "out/game.dat.part",
              kSymlink + "/dev/full"},
-            job("B.bmp", "out/game.dat/B.kzp") + "can't write file 'out/game.dat'.\n", {}, 2),
+            job("B.bmp", "out/game.dat/B.kzp") + "can't create file 'out/game.dat.part'.\n", {}, 2),
+        row("posix: pack: a full disk (files of 1 KiB)", {"-l", "game.lst", "B.bmp"},
+            {"game.dat", game, "game.lst", lst, "B.bmp", rgb_bmp(e[1])},
+            job("B.bmp", "game.dat/B.kzp") + "can't write file 'game.dat'.\n", {}, 2),
+        row("pack: -p maps every kind of picture",
+            {"-p", "pal.kzp", "im24.bmp", "colour.png", "shuffled.bmp"},
+            {"pal.kzp", colour_kzp, "im24.bmp", data("im24.bmp"), "colour.png", colour_png,
+             "shuffled.bmp", expected_bmp(shuffle_palette(colour, 5))},
+            ok("im24.bmp", "im24.kzp") + ok("colour.png", "colour.kzp") +
+                ok("shuffled.bmp", "shuffled.kzp"),
+            {"im24.kzp", colour_kzp, "colour.kzp", colour_kzp, "shuffled.kzp", colour_kzp}),
+        row("pack: -p from a PNG file", {"-C", "out", "-p", "colour.png", "im24.bmp"},
+            {"colour.png", colour_png, "im24.bmp", data("im24.bmp"), "out/", ""},
+            ok("im24.bmp", "out" + kSep + "im24.kzp"), {"out/im24.kzp", colour_kzp}),
+        row("pack: -p from a BMP file to grey", {"-p", "greys.bmp", "grey.png"},
+            {"greys.bmp", expected_bmp(grey_palette), "grey.png", grey_png},
+            ok("grey.png", "grey.kzp"), {"grey.kzp", grey_kzp}),
         row("pack: PNG files", {"shot.bmp", "rgb.png", "big.png", "cut.png"},
             {"shot.bmp", a.png, "rgb.png", png_file({{"IHDR", be32(1) + be32(1) + "\10\2\0\0\0"s}}),
              "big.png", png_file({{"IHDR", be32(1 << 15) + be32(1 << 15) + "\10\3\0\0\0"s}}),
@@ -384,10 +452,11 @@ std::string quote(std::string arg) {
 std::tuple<int, std::string, std::string> run_program(const std::string& program,
                                                       const std::vector<std::string>& args,
                                                       const fs::path& dir, const fs::path& io,
-                                                      const std::string* input, bool merged) {
+                                                      const std::string* input, bool merged,
+                                                      const std::string& prefix = "") {
     const std::string in = quote(u8name(io / "in")), out = quote(u8name(io / "out"));
     write_file(io / "in", input ? *input : "");
-    std::string line = (kWindows ? "cd /d " : "cd ") + quote(u8name(dir)) + " && ";
+    std::string line = prefix + (kWindows ? "cd /d " : "cd ") + quote(u8name(dir)) + " && ";
     if (input && !kWindows) line += "cat " + in + " | ";
     line += quote(u8name(u8path(program)));
     for (const std::string& arg : args)
@@ -415,7 +484,12 @@ void put(const fs::path& root, const std::string& name, const std::string& conte
     else if (contents.starts_with(kSparse))
         std::ofstream(path, std::ios::binary).seekp(std::stoll(contents.substr(kSparse.size())))
             << contents.substr(contents.find(':') + 1);
-    else if (contents.starts_with("(special) ")) // a command makes it
+    else if (contents.starts_with(kReadOnly)) {
+        write_file(path, contents.substr(kReadOnly.size()));
+        fs::permissions(path,
+                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
+    } else if (contents.starts_with("(special) ")) // a command makes it
         EXPECT_EQ(std::system((contents.substr(10) + " " + quote(u8name(path))).c_str()), 0);
     else if (!name.ends_with('/'))
         write_file(path, contents);
@@ -436,11 +510,15 @@ TEST(E2E, Table) {
             before[row.before[i]] = row.before[i + 1];
         for (const auto& [name, c] : before) // a hard link sorts after its file
             if (!name.ends_with('/'))
-                expected[name] = c.starts_with(kHardLink)
-                                     ? before[c.substr(7)]
+                expected[name] = c.starts_with(kHardLink) ? before[c.substr(7)]
+                                 : c.starts_with(kReadOnly)
+                                     ? c.substr(kReadOnly.size())
                                      : c.substr(0, c.starts_with("(sp") ? 9 : -1);
         for (size_t i = 0; i < row.after.size(); i += 2)
-            expected[row.after[i]] = row.after[i + 1];
+            if (row.after[i + 1] == kGone)
+                expected.erase(row.after[i]);
+            else
+                expected[row.after[i]] = row.after[i + 1];
         for (bool merged : {false, true}) {
             TempDir work;
             std::string want[3] = {pack ? "quorbin-pack - BMP to KZP packer" + std::string(31, ' ')
@@ -453,13 +531,21 @@ TEST(E2E, Table) {
                 put(work.path, name, contents);
             auto [status, out, err] =
                 run_program(pack ? QUORBIN_PACK_BINARY : QUORBIN_BINARY, row.args, work.path,
-                            io.path, row.input == kClosed ? nullptr : &row.input, merged);
+                            io.path, row.input == kClosed ? nullptr : &row.input, merged,
+                            row.name.find("(files of 1 KiB)") != std::string::npos
+                                ? "trap '' XFSZ; ulimit -f 1; "
+                                : "");
             std::erase(out, '\r'); // the host's line ends
             std::erase(err, '\r');
             EXPECT_EQ(status, row.status);
             EXPECT_EQ(out, want[merged ? 2 : 1]);
             EXPECT_EQ(err, merged ? "" : want[0]);
             EXPECT_TRUE(read_tree(work.path) == expected) << "the files left behind differ";
+            std::error_code ignored; // read-only files made writable, to be removed
+            for (const auto& entry : fs::recursive_directory_iterator(work.path))
+                if (!entry.is_symlink())
+                    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add,
+                                    ignored);
         }
     }
 }
