@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include "lzss/lzss.h"
@@ -548,4 +549,50 @@ TEST(E2E, Table) {
                                     ignored);
         }
     }
+}
+
+// Runs at once that put pictures back into one archive, each into an entry of its own: each waits
+// for the one before it and reads the archive as that one left it, so every edit is in.
+TEST(E2E, PutBacksAtOnce) {
+    const size_t runs = kWindows ? 2 : 8;
+    TempDir work;
+    std::string game = "GAME", list, want = game;
+    std::vector<Bytes> edits;
+    for (size_t k = 0; k < runs; k++) {
+        const Bytes image = make_sample_image(kSamplePhoto, 16, 12);
+        const Bytes stream = lzss_encode(image, {0, true});
+        Bytes edit = without_unused(image), fitted;
+        edit[k] = edit[k + 1];
+        ASSERT_EQ(lzss_encode_into(edit.data(), edit.size(), &fitted, {0, false, 0, stream.size()}),
+                  kLzssEncoded);
+        list += "game.dat " + std::to_string(game.size()) + " " + std::to_string(stream.size()) +
+                " E" + std::to_string(k) + ".kzp\n";
+        game += std::string(stream.begin(), stream.end());
+        want += std::string(fitted.begin(), fitted.end());
+        write_file(work.path / ("E" + std::to_string(k) + ".bmp"), expected_bmp(edit));
+    }
+    write_file(work.path / "game.dat", game);
+    write_file(work.path / "game.lst", list);
+    std::vector<std::tuple<int, std::string, std::string>> results(runs);
+    std::vector<TempDir> io(runs);
+    std::vector<std::thread> threads;
+    for (size_t k = 0; k < runs; k++)
+        threads.emplace_back([&, k] {
+            results[k] = run_program(QUORBIN_PACK_BINARY,
+                                     {"-P", "-l", "game.lst", "E" + std::to_string(k) + ".bmp"},
+                                     work.path, io[k].path, nullptr, false);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (size_t k = 0; k < runs; k++) {
+        auto [status, out, err] = results[k];
+        std::erase(out, '\r');
+        EXPECT_EQ(status, 0) << err;
+        const std::string name = "E" + std::to_string(k);
+        EXPECT_EQ(out,
+                  name + ".bmp" + std::string(10, ' ') + " -> game.dat/" + name + ".kzp ... OK\n");
+    }
+    EXPECT_TRUE(read_file(work.path / "game.dat") == want) << "an edit was lost";
+    EXPECT_EQ(std::distance(fs::directory_iterator(work.path), {}), ptrdiff_t(runs) + 2)
+        << "a file was left behind";
 }
