@@ -40,8 +40,8 @@ os.makedirs(edited)
 open(os.path.join(edited, "title.bmp"), "wb").write(bmp)
 for program, args in [("quorbin-pack", ["title.bmp"]),
                       ("quorbin", ["-f", "png", "title.kzp"]), ("quorbin", ["-C", "k", "title.kzp"]),
-                      ("quorbin-pack", ["-c", given + "/", "-l", os.path.join(given, "pack.lst"),
-                                        "title.bmp"])]:
+                      ("quorbin-pack", ["-C", ".", "-c", given + "/", "-l",
+                                        os.path.join(given, "pack.lst"), "title.bmp"])]:
     cli(program, *args, cwd=edited)
 expected = {"edit": {"title" + e: os.path.join(edited, p + "title" + e) for p, e in
                      [("", ".kzp"), ("", ".png"), ("k/", ".bmp")]}}
