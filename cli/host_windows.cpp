@@ -177,9 +177,9 @@ bool lock_file(const char* path, FileLock* lock) {
         HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) return false;
-        OVERLAPPED far{};
-        far.Offset = 0xFFFFFFFE, far.OffsetHigh = 0x7FFFFFFF;
-        if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &far)) {
+        OVERLAPPED past_end{};
+        past_end.Offset = 0xFFFFFFFE, past_end.OffsetHigh = 0x7FFFFFFF;
+        if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &past_end)) {
             CloseHandle(handle);
             return false;
         }
