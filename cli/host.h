@@ -117,8 +117,8 @@ bool is_read_only(const char* path);
 // create_output's.
 int create_new_output(const char* path, OutputFile* out);
 
-// An exclusive lock on a file, held by an open handle (a descriptor or a
-// Windows HANDLE) until unlock_file.
+// An exclusive lock on a file, held until unlock_file: a descriptor locked
+// with flock on POSIX hosts, a named mutex of the file's identity on Windows.
 struct FileLock {
     intptr_t handle;
 };

@@ -170,28 +170,33 @@ bool is_read_only(const char* path) {
 }
 
 bool lock_file(const char* path, FileLock* lock) {
-    // A lock on a byte far past any end of file: Windows' byte-range locks
-    // keep others from reading what they cover, and this covers nothing.
-    const std::wstring name = wide(path);
+    // A named mutex for the file's identity: a lock held by an open handle of
+    // the file would keep the rename from replacing it, as Windows does not
+    // give up a name while a handle to its file is open.  The system releases
+    // a mutex whose owner dies.
     for (;;) {
-        HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return false;
-        OVERLAPPED past_end{};
-        past_end.Offset = 0xFFFFFFFE, past_end.OffsetHigh = 0x7FFFFFFF;
-        if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &past_end)) {
-            CloseHandle(handle);
+        const FileId id = path_id(path);
+        if (!id.known) return false;
+        const std::wstring name =
+            L"Local\\quorbin-" + std::to_wstring(id.device) + L"-" + std::to_wstring(id.inode);
+        HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+        if (!mutex) return false;
+        const DWORD waited = WaitForSingleObject(mutex, INFINITE);
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+            CloseHandle(mutex);
             return false;
         }
-        if (same_file(id_of(handle), path_id(path))) {
-            lock->handle = reinterpret_cast<intptr_t>(handle);
+        if (same_file(id, path_id(path))) {
+            lock->handle = reinterpret_cast<intptr_t>(mutex);
             return true;
         }
-        CloseHandle(handle); // replaced while this run waited: lock the new file
+        ReleaseMutex(mutex); // replaced while this run waited: lock the new file
+        CloseHandle(mutex);
     }
 }
 
 void unlock_file(FileLock& lock) {
+    ReleaseMutex(reinterpret_cast<HANDLE>(lock.handle));
     CloseHandle(reinterpret_cast<HANDLE>(lock.handle));
 }
 

@@ -103,49 +103,10 @@ TEST(Lzss, FastPathMatchesBytewise) {
     EXPECT_EQ(decode_file(last, 16385), bytewise(last));
 }
 
-// The fewest bits for `data`, the slow way: every distance and length at every position.
-size_t fewest_bits(const Bytes& data) {
-    Bytes hist(4096, 0);
-    hist.insert(hist.end(), data.begin(), data.end());
-    std::vector<size_t> best(data.size() + 1, 0);
-    for (size_t i = data.size(); i-- > 0;) {
-        best[i] = best[i + 1] + 9;
-        for (size_t d = 1; d <= 4096; d++)
-            for (size_t n = 1; n <= 18 && i + n <= data.size(); n++) {
-                if (hist[4095 + i - d + n] != hist[4095 + i + n]) break;
-                if (n >= 3) best[i] = std::min(best[i], best[i + n] + 17);
-            }
-    }
-    return best[0];
-}
-
-// The parse is optimal (9 bits a literal, 17 a reference) on few colours and many; every search
-// depth decodes back; any split of the search over threads gives the same stream.
-TEST(Lzss, EncoderIsOptimal) {
-    std::mt19937 rng(5);
-    for (int round = 0; round < 60; round++) {
-        Bytes data = random_bytes(rng, rng() % 1000, round % 6 + 2);
-        for (size_t i = 8; i < data.size(); i++) // and repeats at short distances
-            data[i] = rng() % 2 ? data[i - 1 - rng() % 8] : data[i];
-        if (round % 5 == 0) data.insert(data.begin(), rng() % 40, 0);
-        const Bytes stream = lzss_encode(data);
-        size_t bits = 0;
-        for (size_t at = 0; at < stream.size();)
-            for (int item = 0, flags = stream[at++]; item < 8 && at < stream.size(); item++)
-                bits += flags >> item & 1 ? (at += 1, 9) : (at += 2, 17);
-        EXPECT_EQ(bits, fewest_bits(data)) << round;
-        EXPECT_EQ(bytewise(stream), data) << round;
-        for (LzssEncodeOptions options : {LzssEncodeOptions{0, true}, LzssEncodeOptions{2, false}})
-            EXPECT_EQ(bytewise(lzss_encode(data, options)), data) << round;
-    }
-    const Bytes big = random_bytes(rng, 300000, 3);
-    EXPECT_EQ(lzss_encode(big, {0, false, 1}), lzss_encode(big, {0, false, 4}));
-}
-
-// Every stream size that some parse of `data` makes: the sets of bit totals from each position
-// on, over every literal and every reference of every length that a search of every distance
-// finds there.
-std::vector<bool> reachable_sizes(const Bytes& data) {
+// Every bit total that some parse of `data` makes, the slow way: the sets of totals from each
+// position on, over every literal and every reference of every length that a search of every
+// distance finds there.
+std::vector<bool> reachable_bits(const Bytes& data) {
     Bytes hist(4096, 0);
     hist.insert(hist.end(), data.begin(), data.end());
     const size_t n = data.size(), words = 9 * n / 64 + 1;
@@ -171,10 +132,34 @@ std::vector<bool> reachable_sizes(const Bytes& data) {
         for (size_t m = 3; m <= longest; m++)
             add_shifted(row, rows[(i + m) % 19], 17);
     }
-    std::vector<bool> sizes((9 * n + 7) / 8 + 2);
-    for (size_t bits = 0; bits <= 9 * n; bits++)
-        if (rows[0][bits / 64] >> bits % 64 & 1) sizes[(bits + 7) / 8] = true;
-    return sizes;
+    std::vector<bool> bits(9 * n + 1);
+    for (size_t b = 0; b <= 9 * n; b++)
+        bits[b] = rows[0][b / 64] >> b % 64 & 1;
+    return bits;
+}
+
+// The parse is optimal (9 bits a literal, 17 a reference) on few colours and many; every search
+// depth decodes back; any split of the search over threads gives the same stream.
+TEST(Lzss, EncoderIsOptimal) {
+    std::mt19937 rng(5);
+    for (int round = 0; round < 60; round++) {
+        Bytes data = random_bytes(rng, rng() % 1000, round % 6 + 2);
+        for (size_t i = 8; i < data.size(); i++) // and repeats at short distances
+            data[i] = rng() % 2 ? data[i - 1 - rng() % 8] : data[i];
+        if (round % 5 == 0) data.insert(data.begin(), rng() % 40, 0);
+        const Bytes stream = lzss_encode(data);
+        size_t bits = 0;
+        for (size_t at = 0; at < stream.size();)
+            for (int item = 0, flags = stream[at++]; item < 8 && at < stream.size(); item++)
+                bits += flags >> item & 1 ? (at += 1, 9) : (at += 2, 17);
+        const std::vector<bool> reachable = reachable_bits(data);
+        EXPECT_EQ(bits, std::find(reachable.begin(), reachable.end(), true) - reachable.begin());
+        EXPECT_EQ(bytewise(stream), data) << round;
+        for (LzssEncodeOptions options : {LzssEncodeOptions{0, true}, LzssEncodeOptions{2, false}})
+            EXPECT_EQ(bytewise(lzss_encode(data, options)), data) << round;
+    }
+    const Bytes big = random_bytes(rng, 300000, 3);
+    EXPECT_EQ(lzss_encode(big, {0, false, 1}), lzss_encode(big, {0, false, 4}));
 }
 
 // A target size is met exactly when some parse makes it, and the stream then decodes to the
@@ -194,7 +179,10 @@ TEST(Lzss, EncodesToEveryReachableSize) {
         inputs.push_back(make_sample_image(SampleKind(kind), 96, 64));
     int met = 0, unreachable = 0;
     for (const Bytes& data : inputs) {
-        const std::vector<bool> reachable = reachable_sizes(data);
+        std::vector<bool> reachable((9 * data.size() + 7) / 8 + 2);
+        const std::vector<bool> bits = reachable_bits(data);
+        for (size_t b = 0; b < bits.size(); b++)
+            if (bits[b]) reachable[(b + 7) / 8] = true;
         const size_t smallest = lzss_encode(data).size();
         for (size_t target = data.size() < 100 ? 1 : smallest - 2; target < reachable.size();
              target += data.size() < 100 || target < smallest + 80 ? 1 : 37) {
