@@ -40,36 +40,24 @@ TEST(Kzp, MapsColoursToThePalette) {
     }
 }
 
-// A sprite on a key colour (index 255) that index 201 repeats as a real colour, moved: the key
-// stays the key, whichever of the two indices were used more, and equal use takes the lowest.
+// A sprite on a key colour (255) that index 201 repeats as a real colour, flipped and shifted: a
+// pixel whose own index is not magenta takes the magenta index used most, of equals the lowest.
 TEST(Kzp, DuplicateColoursKeepTheirRole) {
     uint8_t palette[1024] = {};
-    for (int i = 0; i < 256; i++)
-        palette[4 * i] = uint8_t(i);
-    for (int i : {201, 255})
-        palette[4 * i] = 255, palette[4 * i + 2] = 255;
-    const int w = 7, h = 7;
-    for (const int keys : {1, 0, -1}) { // key pixels more than, as many as, fewer than 201's
-        Bytes sprite(w * h, 255);
-        const int reds = w * h / 2 - keys; // of 201; 255: 24 + keys
-        std::fill_n(sprite.begin(), reds, 201);
-        sprite[w * h - 1] = 7;
-        const Bytes target = kzp_image_bytes(w, h, sprite.data(), palette);
-        // The picture flipped and shifted by a pixel.
-        Bytes moved(sprite.rbegin(), sprite.rend());
+    palette[4 * 201] = palette[4 * 201 + 2] = palette[4 * 255] = palette[4 * 255 + 2] = 255;
+    for (const int keys : {1, 0, -1}) { // 255 used twice more than 201, as often, twice less
+        Bytes sprite(49, 255);
+        std::fill_n(sprite.begin(), 24 - keys, 201);
+        sprite[48] = 7;
+        Bytes moved(sprite.rbegin(), sprite.rend()), out;
         std::rotate(moved.begin(), moved.end() - 1, moved.end());
-        const Bytes moved_image = kzp_image_bytes(w, h, moved.data(), palette);
-        KzpImage picture;
-        kzp_image_parse(moved_image.data(), int64_t(moved_image.size()), &picture);
-        Bytes out;
+        const Bytes picture = kzp_image_bytes(7, 7, moved.data(), palette);
+        KzpImage image;
+        kzp_image_parse(picture.data(), int64_t(picture.size()), &image);
         KzpUnmapped missing{};
-        ASSERT_TRUE(kzp_map_picture(target, kzp_image_colours(picture), &out, &missing));
-        for (int i = 0; i < w * h; i++) {
-            const int magenta = moved[i] == 7    ? 7
-                                : sprite[i] != 7 ? sprite[i]
-                                : keys > 0       ? 255
-                                                 : 201;
-            EXPECT_EQ(out[i], magenta) << keys << " " << i;
-        }
+        ASSERT_TRUE(kzp_map_picture(kzp_image_bytes(7, 7, sprite.data(), palette),
+                                    kzp_image_colours(image), &out, &missing));
+        for (int i = 0; i < 49; i++)
+            EXPECT_EQ(out[i], moved[i] == 7 ? 7 : i < 48 ? sprite[i] : keys > 0 ? 255 : 201) << i;
     }
 }
