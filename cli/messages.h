@@ -33,7 +33,9 @@
     "    -c arc-dir       : Archive file Directory\n"                                              \
     "    -C work-dir      : Work Directory\n"                                                      \
     "    -p palette-file  : Palette of a KZP, BMP or PNG file to map the colours to\n"             \
-    "    -P               : keep the pictures' own Palettes\n"
+    "    -P               : keep the pictures' own Palettes\n"                                     \
+    "    -n               : map colours the palette lacks to the Nearest ones\n"                   \
+    "    -d               : and Dither them (implies -n)\n"
 #define MSG_EXCLUSIVE "options -%c and -%c exclude each other.\n"
 #define MSG_NOT_BMP                                                                                \
     "'%s' is neither a BMP nor a PNG file; save it as an 8-bit indexed BMP or PNG file (256 "      \
@@ -53,6 +55,9 @@
 #define MSG_UNMAPPED                                                                               \
     "'%s' has %llu pixels of colours that the palette does not hold, the first at (%d, %d): "      \
     "#%02x%02x%02x.\n"
+#define MSG_NEAREST                                                                                \
+    "'%s' has %llu pixels of colours that the palette does not hold; they took the nearest ones, " \
+    "the farthest %.3f away (delta E OK).\n"
 #define MSG_NO_ENTRY "no entry of the list file has the name of '%s'.\n"
 #define MSG_MANY_ENTRIES                                                                           \
     "'%s' has the name of %d different entries of the list file; give only the line of the "       \

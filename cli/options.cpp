@@ -74,8 +74,10 @@ int parse_options(int argc, const char* const* argv, Options& options, const cha
             report(MSG_UNKNOWN_OPTION, argv[i][1]);
             return kOptionsBad;
         }
-        if (letter == 'P') {
-            options.own_palette = true;
+        if (letter == 'P' || letter == 'n' || letter == 'd') {
+            options.own_palette |= letter == 'P';
+            options.nearest |= letter != 'P';
+            options.dither |= letter == 'd';
             i++;
             continue;
         }

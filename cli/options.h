@@ -16,6 +16,8 @@ struct Options {
     bool has_palette_file = false; // quorbin-pack -p: the palette to map colours to
     std::string palette_file;
     bool own_palette = false; // quorbin-pack -P: keep the pictures' palettes and indices
+    bool nearest = false;     // quorbin-pack -n: colours a palette lacks take the nearest ones
+    bool dither = false;      // quorbin-pack -d: those diffuse their error (implies -n)
 };
 
 enum OptionsResult : int {
@@ -24,8 +26,8 @@ enum OptionsResult : int {
     kOptionsVersion = -3, // "--version"
 };
 
-// Scans argv[1..]: "-l FILE", "-C DIR", "-c DIR", "-f bmp|png", "-p FILE"
-// and "-P" (only the second character counts; the value, for all but -P, is
+// Scans argv[1..]: "-l FILE", "-C DIR", "-c DIR", "-f bmp|png", "-p FILE",
+// "-P", "-n" and "-d" (only the second character counts; the value, for all but the last three, is
 // always the next argument; the format in any letter case), and the requests
 // for help and the version, which end the scan.  The first argument that does not begin with '-'
 // and everything after it are file arguments.  Returns the index of the first file argument (argc

@@ -70,18 +70,26 @@ bool read_picture(const char* path, const uint8_t* file, size_t size, bool true_
 }
 
 bool map_picture(const std::string& path, const std::vector<uint8_t>& target,
-                 const Picture& picture, std::vector<uint8_t>* out) {
-    KzpUnmapped unmapped{};
+                 const Picture& picture, const Options& options, std::vector<uint8_t>* out,
+                 KzpUnmapped* mapped) {
+    const KzpMapMode mode = options.dither ? kKzpDither : options.nearest ? kKzpNearest : kKzpExact;
     KzpImage indexed;
+    *mapped = KzpUnmapped{};
     if (picture.true_colour
-            ? kzp_map_picture(target, picture.colours, out, &unmapped)
+            ? kzp_map_picture(target, picture.colours, out, mapped, mode)
             : kzp_image_parse(picture.image.data(), static_cast<int64_t>(picture.image.size()),
                               &indexed) &&
-                  kzp_map_image(target, indexed, out, &unmapped))
+                  kzp_map_image(target, indexed, out, mapped, mode))
         return true;
-    report(MSG_UNMAPPED, path.c_str(), static_cast<unsigned long long>(unmapped.pixels), unmapped.x,
-           unmapped.y, unmapped.red, unmapped.green, unmapped.blue);
+    report(MSG_UNMAPPED, path.c_str(), static_cast<unsigned long long>(mapped->pixels), mapped->x,
+           mapped->y, mapped->red, mapped->green, mapped->blue);
     return false;
+}
+
+void report_nearest(const std::string& path, const KzpUnmapped& mapped) {
+    if (mapped.pixels)
+        report(MSG_NEAREST, path.c_str(), static_cast<unsigned long long>(mapped.pixels),
+               static_cast<double>(mapped.largest));
 }
 
 bool read_palette_file(const std::string& path, std::vector<uint8_t>* image, FileId* id) {
@@ -130,6 +138,7 @@ int pack_file(const std::string& path, const Options& options, const std::vector
         return 0;
     bytes.reset();
     std::vector<uint8_t> image;
+    KzpUnmapped mapped{};
     if (palette) {
         KzpImage target;
         kzp_image_parse(palette->data(), static_cast<int64_t>(palette->size()), &target);
@@ -141,7 +150,7 @@ int pack_file(const std::string& path, const Options& options, const std::vector
                                                         static_cast<size_t>(picture.height))
                                        .data(),
                                    target.palette);
-        if (!map_picture(path, fresh, picture, &image)) return 0;
+        if (!map_picture(path, fresh, picture, options, &image, &mapped)) return 0;
     } else {
         image = std::move(picture.image);
     }
@@ -151,5 +160,6 @@ int pack_file(const std::string& path, const Options& options, const std::vector
     const bool written = std::fwrite(stream.data(), 1, stream.size(), out.file) == stream.size();
     if (!finish_part(output_path, out, written ? kConvertOk : kConvertWriteError)) return 0;
     std::printf("OK\n");
+    report_nearest(path, mapped);
     return 1;
 }

@@ -26,9 +26,15 @@ bool read_picture(const char* path, const uint8_t* file, size_t size, bool true_
                   Picture* picture);
 
 // Maps `picture` (of target's width and height) onto the decoded image
-// `target` (kzp_map_picture); reports the colours missing from its palette.
+// `target` (kzp_map_picture), colours the palette lacks as options -n and -d
+// say (`*mapped` tells which); without -n reports them and returns false.
 bool map_picture(const std::string& path, const std::vector<uint8_t>& target,
-                 const Picture& picture, std::vector<uint8_t>* out);
+                 const Picture& picture, const Options& options, std::vector<uint8_t>* out,
+                 KzpUnmapped* mapped);
+
+// Says, after a picture's progress line, how many of its pixels took the
+// nearest colours of the palette, if any did.
+void report_nearest(const std::string& path, const KzpUnmapped& mapped);
 
 // Reads the palette that -p names, as a decoded image: the decoded bytes of
 // a KZP file, or a palette BMP or PNG file read by read_picture.  Reports

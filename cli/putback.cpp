@@ -34,6 +34,7 @@ struct Patch {
     size_t entry;
     std::string picture;
     std::vector<uint8_t> stream;
+    KzpUnmapped mapped; // the pixels that took nearest colours
 };
 
 // An archive that takes pictures: where its copy goes, the copy of the
@@ -106,7 +107,7 @@ bool read_entry(const Entry& entry, std::vector<uint8_t>* image, FileId* id) {
 // The stream of exactly the entry's size for `picture` put into `entry`;
 // reports why there is none.
 bool pack_into(const std::string& picture, const Entry& entry, const std::vector<uint8_t>& target,
-               const Options& options, std::vector<uint8_t>* stream) {
+               const Options& options, std::vector<uint8_t>* stream, KzpUnmapped* mapped) {
     Buffer bytes;
     int64_t size = 0;
     if (!read_file(picture, bytes, &size)) return false;
@@ -125,7 +126,7 @@ bool pack_into(const std::string& picture, const Entry& entry, const std::vector
     if (options.own_palette) {
         kzp_image_parse(given.image.data(), static_cast<int64_t>(given.image.size()), &own);
         image = kzp_with_pixels(target, own.pixels, own.palette);
-    } else if (!map_picture(picture, target, given, &image)) {
+    } else if (!map_picture(picture, target, given, options, &image, mapped)) {
         return false;
     }
     LzssEncodeOptions fit;
@@ -325,8 +326,9 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
                 start_copy(a, protect);
                 archive = archives.end() - 1;
             }
-            if (pack_into(picture, entry, target, options, &stream)) {
-                (*archive)->patches.push_back({found[k][0], picture, std::move(stream)});
+            KzpUnmapped mapped{};
+            if (pack_into(picture, entry, target, options, &stream, &mapped)) {
+                (*archive)->patches.push_back({found[k][0], picture, std::move(stream), mapped});
                 hold_progress("");
                 continue;
             }
@@ -342,10 +344,12 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
                 progress_line(patch.picture, archive->output + "/" + entries[patch.entry].name)
                     .c_str(),
                 stdout);
-            if (failure)
+            if (failure) {
                 report(failure, path.c_str());
-            else
+            } else {
                 std::printf("OK\n");
+                report_nearest(patch.picture, patch.mapped);
+            }
         }
         all &= failure == nullptr;
     }

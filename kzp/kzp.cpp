@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "colour.h"
+
 namespace {
 
 uint32_t read_le32(const uint8_t* p) {
@@ -119,10 +121,78 @@ struct Preferred {
     }
 };
 
+// The index for `colour` at a pixel whose own index is `at`: that one when
+// it has the colour, else the preferred one; -1 when none has it.
+int index_for(uint32_t colour, uint8_t at, const uint32_t* own, const Preferred& preferred) {
+    return own[at] == colour ? at : preferred.find(colour);
+}
+
+// Gives each pixel that the palette lacks (index -1) the index of the
+// palette colour nearest to its own in OKLab.  With `dither`, rows are taken
+// in turn left to right and right to left, and each pixel's error (in linear
+// light: what it wanted less what it took) goes to its neighbours that lack
+// their colours too, by Floyd and Steinberg's weights: 7/16 to the next
+// pixel of the row, 3/16, 5/16 and 1/16 to the three below, from behind to
+// ahead; what falls on a pixel that keeps its colour is dropped.
+template <typename ColourOf>
+void map_nearest(const KzpImage& image, ColourOf colour_of, const uint32_t* own,
+                 const Preferred& preferred, bool dither, int16_t* indices, KzpUnmapped* unmapped) {
+    Oklab lab[256];
+    float linear[256][3];
+    for (int i = 0; i < 256; i++) {
+        lab[i] = oklab_of(image.palette + 4 * i);
+        for (int c = 0; c < 3; c++)
+            linear[i][c] = linear_of(image.palette[4 * i + c]);
+    }
+    const size_t width = static_cast<size_t>(image.width);
+    // Errors owed to this row and the next, with a pixel to spare at each end.
+    std::vector<float> error[2] = {std::vector<float>(3 * width + 6),
+                                   std::vector<float>(3 * width + 6)};
+    for (size_t y = 0, i; y < static_cast<size_t>(image.height); y++) {
+        const bool back = dither && y % 2;
+        for (size_t k = 0; k < width; k++) {
+            const size_t x = back ? width - 1 - k : k;
+            i = y * width + x;
+            if (indices[i] >= 0) continue;
+            uint8_t rgb[3];
+            const uint32_t colour = colour_of(i);
+            rgb[0] = static_cast<uint8_t>(colour >> 16), rgb[1] = static_cast<uint8_t>(colour >> 8);
+            rgb[2] = static_cast<uint8_t>(colour);
+            float wanted[3];
+            float* owed = &error[0][3 * x + 3];
+            for (int c = 0; c < 3; c++)
+                wanted[c] = std::clamp(linear_of(rgb[c]) + owed[c], 0.0f, 1.0f);
+            const int entry = nearest_entry(lab, oklab_of_linear(wanted[0], wanted[1], wanted[2]));
+            indices[i] =
+                static_cast<int16_t>(index_for(own[entry], image.pixels[i], own, preferred));
+            unmapped->largest = std::max(unmapped->largest, delta_e(oklab_of(rgb), lab[entry]));
+            if (!dither) continue;
+            const ptrdiff_t ahead = back ? -1 : 1;
+            const struct {
+                int row;
+                ptrdiff_t dx;
+                float weight;
+            } shares[] = {{0, ahead, 7}, {1, -ahead, 3}, {1, 0, 5}, {1, ahead, 1}};
+            for (const auto& share : shares) {
+                const size_t to = x + static_cast<size_t>(share.dx);
+                if (to >= width ||
+                    y + static_cast<size_t>(share.row) >= static_cast<size_t>(image.height) ||
+                    indices[i + share.row * width + static_cast<size_t>(share.dx)] >= 0)
+                    continue;
+                for (int c = 0; c < 3; c++)
+                    error[share.row][3 * to + 3 + c] +=
+                        share.weight / 16 * (wanted[c] - linear[entry][c]);
+            }
+        }
+        std::swap(error[0], error[1]);
+        std::fill(error[1].begin(), error[1].end(), 0.0f);
+    }
+}
+
 // Maps the picture whose pixel i has the colour colour_of(i) onto `target`.
 template <typename ColourOf>
 bool map_pixels(const std::vector<uint8_t>& target, ColourOf colour_of, std::vector<uint8_t>* out,
-                KzpUnmapped* unmapped) {
+                KzpUnmapped* unmapped, KzpMapMode mode) {
     KzpImage image;
     kzp_image_parse(target.data(), static_cast<int64_t>(target.size()), &image);
     const size_t count = image.pixels ? static_cast<size_t>(image.width) * image.height : 0;
@@ -133,38 +203,40 @@ bool map_pixels(const std::vector<uint8_t>& target, ColourOf colour_of, std::vec
     uint32_t own[256]; // the colour of each of target's indices
     for (int i = 0; i < 256; i++)
         own[i] = colour_at(image.palette + 4 * i);
-    std::vector<uint8_t> indices(count);
+    std::vector<int16_t> indices(count);
     *unmapped = KzpUnmapped{};
     for (size_t i = 0; i < count; i++) {
         const uint32_t colour = colour_of(i);
-        const int index = own[image.pixels[i]] == colour ? image.pixels[i] : preferred.find(colour);
-        indices[i] = static_cast<uint8_t>(index);
-        if (index >= 0 || unmapped->pixels++) continue;
+        indices[i] = static_cast<int16_t>(index_for(colour, image.pixels[i], own, preferred));
+        if (indices[i] >= 0 || unmapped->pixels++) continue;
         unmapped->x = static_cast<int32_t>(i % static_cast<size_t>(image.width));
         unmapped->y = static_cast<int32_t>(i / static_cast<size_t>(image.width));
         unmapped->red = static_cast<uint8_t>(colour >> 16);
         unmapped->green = static_cast<uint8_t>(colour >> 8), unmapped->blue = colour & 0xFF;
     }
-    if (unmapped->pixels) return false;
-    *out = kzp_with_pixels(target, indices.data());
+    if (unmapped->pixels && mode == kKzpExact) return false;
+    if (unmapped->pixels)
+        map_nearest(image, colour_of, own, preferred, mode == kKzpDither, indices.data(), unmapped);
+    const std::vector<uint8_t> bytes(indices.begin(), indices.end());
+    *out = kzp_with_pixels(target, bytes.data());
     return true;
 }
 
 } // namespace
 
 bool kzp_map_picture(const std::vector<uint8_t>& target, const KzpColours& picture,
-                     std::vector<uint8_t>* out, KzpUnmapped* unmapped) {
+                     std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode) {
     const uint8_t* rgb = picture.rgb.data();
     return map_pixels(
-        target, [rgb](size_t i) { return colour_at(rgb + 3 * i); }, out, unmapped);
+        target, [rgb](size_t i) { return colour_at(rgb + 3 * i); }, out, unmapped, mode);
 }
 
 bool kzp_map_image(const std::vector<uint8_t>& target, const KzpImage& picture,
-                   std::vector<uint8_t>* out, KzpUnmapped* unmapped) {
+                   std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode) {
     uint32_t colour[256];
     for (int i = 0; i < 256; i++)
         colour[i] = colour_at(picture.palette + 4 * i);
     const uint8_t* pixels = picture.pixels;
     return map_pixels(
-        target, [&colour, pixels](size_t i) { return colour[pixels[i]]; }, out, unmapped);
+        target, [&colour, pixels](size_t i) { return colour[pixels[i]]; }, out, unmapped, mode);
 }

@@ -57,11 +57,20 @@ KzpColours kzp_image_colours(const KzpImage& image);
 std::vector<uint8_t> kzp_with_pixels(const std::vector<uint8_t>& target, const uint8_t* pixels,
                                      const uint8_t* palette = nullptr);
 
+// What becomes of a picture's colours that a palette does not hold.
+enum KzpMapMode : int {
+    kKzpExact,   // the picture is refused
+    kKzpNearest, // each takes the palette colour nearest to it (delta E OK, colour.h)
+    kKzpDither,  // the same, with each pixel's error diffused onto its neighbours that lack
+                 // their colours too (Floyd-Steinberg, rows in turn each way, in linear light)
+};
+
 // The pixels of a picture whose colours a palette does not hold.
 struct KzpUnmapped {
     uint64_t pixels;          // how many
     int32_t x, y;             // the first of them, counted from the top left
     uint8_t red, green, blue; // its colour
+    float largest;            // the largest delta E OK from a pixel's colour to the one it took
 };
 
 // Puts a picture of target's width and height into the decoded image
@@ -70,13 +79,14 @@ struct KzpUnmapped {
 // unchanged pixels keep their indices where the palette repeats a colour),
 // else, of the indices with its colour, the one target's pixels use most
 // (ties: the lowest), so that a key colour that a real colour repeats stays
-// the key where key pixels move.  The result is kzp_with_pixels of
-// those indices.  False when some colour is in no palette entry; then
-// `*unmapped` tells which pixels.
+// the key where key pixels move.  The result is kzp_with_pixels of those
+// indices.  `*unmapped` tells which pixels have colours that the palette
+// lacks; kKzpExact refuses them (false), the other modes give them the
+// nearest colours by the same rule.
 bool kzp_map_picture(const std::vector<uint8_t>& target, const KzpColours& picture,
-                     std::vector<uint8_t>* out, KzpUnmapped* unmapped);
+                     std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode = kKzpExact);
 
 // The same for a palette picture (of target's width and height), whose
 // pixels' colours are those of its indices.
 bool kzp_map_image(const std::vector<uint8_t>& target, const KzpImage& picture,
-                   std::vector<uint8_t>* out, KzpUnmapped* unmapped);
+                   std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode = kKzpExact);

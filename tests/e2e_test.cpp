@@ -23,7 +23,10 @@ const std::string kPackUsage =
     "the pictures back into its archives\n    -c arc-dir       : Archive file Directory\n    -C "
     "work-dir      : Work Directory\n    -p palette-file  : Palette of a KZP, BMP or PNG file to "
     "map "
-    "the colours to\n    -P               : keep the pictures' own Palettes\n";
+    "the colours to\n    -P               : keep the pictures' own Palettes\n    -n               "
+    ": "
+    "map colours the palette lacks to the Nearest ones\n    -d               : and Dither them "
+    "(implies -n)\n";
 const std::string kOptionError = "option error.\n", kSame = "' is the input file.\n",
                   kClosed = "(closed)", kSep = kWindows ? "\\" : "/";
 // Files other than plain ones: directories end in '/'; a FIFO or symbolic link, made by a shell
@@ -133,8 +136,15 @@ std::vector<Row> rows() {
     for (size_t i = 0; i < 36 * 20; i++)
         uses[e[1][i]]++;
     b_mapped[3] = uint8_t(std::max_element(uses + 200, uses + 256) - uses);
+    // -n: D's alien pixel takes the nearest colour of D's palette.
+    KzpImage alien_image;
+    kzp_image_parse(d_alien.data(), int64_t(d_alien.size()), &alien_image);
+    Bytes d_nearest;
+    KzpUnmapped mapped{};
+    kzp_map_picture(e[3], kzp_image_colours(alien_image), &d_nearest, &mapped, kKzpNearest);
     int result;
-    char alien[8];
+    char alien[8], farthest[16];
+    std::snprintf(farthest, sizeof farthest, "%.3f", double(mapped.largest));
     std::snprintf(alien, sizeof alien, "%02x%02x%02x", d_alien.end()[-1032 + 4 * 99],
                   d_alien.end()[-1032 + 4 * 99 + 1], d_alien.end()[-1032 + 4 * 99 + 2]);
     const std::string lst = at[0] + " gfx\\A.KZP\n" + at[1] + " B.kzp\n" + at[2] + " C.kzp\n" +
@@ -342,6 +352,13 @@ std::vector<Row> rows() {
         row("pack: a read-only archive", {"-l", "game.lst", "B.bmp"},
             {"game.dat", kReadOnly + game, "game.lst", lst, "B.bmp", rgb_bmp(b_edit)},
             job("B.bmp", "game.dat/B.kzp") + "'game.dat' is read-only.\n", {}, 2),
+        row("pack: -n takes a colour the palette lacks", {"-n", "-l", "game.lst", "D.bmp"},
+            {"game.dat", game, "game.lst", lst, "D.bmp", rgb_bmp(d_alien)},
+            ok("D.bmp", "game.dat/D.kzp") +
+                "'D.bmp' has 1 pixels of colours that the palette does "
+                "not hold; they took the nearest ones, the farthest " +
+                farthest + " away (delta E OK).\n",
+            {"game.dat", put(game, 3, d_nearest)}),
         row("pack: -P keeps the picture's palette", {"-P", "-l", "game.lst", "C.bmp"},
             {"game.dat", game, "game.lst", lst, "C.bmp", expected_bmp(c_other)},
             ok("C.bmp", "game.dat/C.kzp"), {"game.dat", put(game, 2, c_other)}),

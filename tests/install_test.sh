@@ -26,6 +26,6 @@ for page in "$man/quorbin.1" "$man/quorbin-pack.1"; do
 done
 # Each line of each message, its placeholders matching anything.
 grep -o '"[^"]*"' "$source/cli/messages.h" | sed 's/^"//; s/"$//; s/\\n$//' | while IFS= read -r message; do
-    pattern=$(printf '%s' "$message" | sed 's/[][\.*^$+?(){}|]/\\&/g; s/%[0-9]*l*[scdux]/.*/g')
+    pattern=$(printf '%s' "$message" | sed 's/[][\.*^$+?(){}|]/\\&/g; s/%[0-9.\\]*l*[scduxf]/.*/g')
     grep -q -E -- "$pattern" <<<"$diagnostics" || fail "DIAGNOSTICS does not name: $message"
 done

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
+#include "kzp/colour.h"
 #include "kzp/kzp.h"
 #include "test_util.h"
 
@@ -60,4 +63,67 @@ TEST(Kzp, DuplicateColoursKeepTheirRole) {
         for (int i = 0; i < 49; i++)
             EXPECT_EQ(out[i], moved[i] == 7 ? 7 : i < 48 ? sprite[i] : keys > 0 ? 255 : 201) << i;
     }
+}
+
+// OKLab as CSS Color 4 gives it for white and the primaries; with -n every colour of a coarse grid
+// takes the palette colour nearest to it, as a search of the whole palette finds it.
+TEST(Colour, NearestInOklab) {
+    const std::pair<std::array<uint8_t, 3>, Oklab> known[] = {
+        {{255, 255, 255}, {1, 0, 0}},
+        {{255, 0, 0}, {0.627955f, 0.224863f, 0.125846f}},
+        {{0, 255, 0}, {0.866440f, -0.233888f, 0.179498f}},
+        {{0, 0, 255}, {0.452014f, -0.032457f, -0.311528f}}};
+    for (const auto& [rgb, lab] : known)
+        EXPECT_LT(delta_e(oklab_of(rgb.data()), lab), 1e-4);
+    std::mt19937 rng(6);
+    for (int round = 0; round < 3; round++) {
+        KzpColours grid{17 * 17, 17, {}};
+        for (int i = 0; i < 17 * 17 * 17; i++)
+            for (int c : {i / 289, i / 17 % 17, i % 17})
+                grid.rgb.push_back(uint8_t(c * 255 / 16));
+        const Bytes target = decoded(rng, 17 * 17, 17, 17 * 17 * 17, round ? 256 : 8);
+        Bytes out;
+        KzpUnmapped mapped{};
+        ASSERT_TRUE(kzp_map_picture(target, grid, &out, &mapped, kKzpNearest));
+        const uint8_t* palette = &target[target.size() - 1032];
+        float largest = 0;
+        for (int i = 0; i < 17 * 17 * 17; i++) {
+            const Oklab colour = oklab_of(&grid.rgb[3 * size_t(i)]);
+            float nearest = 9;
+            for (int k = 0; k < 256; k++)
+                nearest = std::min(nearest, delta_e(colour, oklab_of(palette + 4 * k)));
+            ASSERT_EQ(delta_e(colour, oklab_of(palette + 4 * out[size_t(i)])), nearest) << i;
+            largest = std::max(largest, nearest);
+        }
+        EXPECT_EQ(mapped.largest, largest);
+    }
+}
+
+// On a smooth gradient that a palette of 8 greys lacks, dithering makes the 4x4 blocks' colours
+// (their mean in linear light) much nearer the picture's than the nearest colours alone do.
+TEST(Colour, DitherKeepsBlockColours) {
+    uint8_t palette[1024] = {};
+    for (int i = 0; i < 1024; i++)
+        palette[i] = uint8_t(i % 4 == 3 ? 0 : i / 4 % 8 * 36);
+    KzpColours ramp{64, 16, {}};
+    for (int i = 0; i < 64 * 16; i++)
+        ramp.rgb.insert(ramp.rgb.end(), 3, uint8_t(40 + i % 64 * 2));
+    const Bytes target = kzp_image_bytes(64, 16, Bytes(1024).data(), palette);
+    float error[2] = {};
+    for (KzpMapMode mode : {kKzpNearest, kKzpDither}) {
+        Bytes out;
+        KzpUnmapped mapped{};
+        ASSERT_TRUE(kzp_map_picture(target, ramp, &out, &mapped, mode));
+        for (int block = 0; block < 64; block++) {
+            float got = 0, want = 0;
+            for (int k = 0; k < 16; k++) {
+                const size_t i = size_t(block / 16 * 4 + k / 4) * 64 + block % 16 * 4 + k % 4;
+                got += linear_of(palette[4 * out[i]]) / 16, want += linear_of(ramp.rgb[3 * i]) / 16;
+            }
+            error[mode == kKzpDither] +=
+                delta_e(oklab_of_linear(got, got, got), oklab_of_linear(want, want, want)) / 64;
+        }
+    }
+    std::printf("mean delta E OK of 4x4 blocks: nearest %.4f, dithered %.4f\n", error[0], error[1]);
+    EXPECT_LT(error[1], error[0] / 3);
 }
