@@ -35,7 +35,8 @@
     "    -p palette-file  : Palette of a KZP, BMP or PNG file to map the colours to\n"             \
     "    -P               : keep the pictures' own Palettes\n"                                     \
     "    -n               : map colours the palette lacks to the Nearest ones\n"                   \
-    "    -d               : and Dither them (implies -n)\n"
+    "    -d               : and Dither them (implies -n)\n"                                        \
+    "    -F               : with -l, change a picture that needs more bytes until it Fits\n"
 #define MSG_EXCLUSIVE "options -%c and -%c exclude each other.\n"
 #define MSG_NOT_BMP                                                                                \
     "'%s' is neither a BMP nor a PNG file; save it as an 8-bit indexed BMP or PNG file (256 "      \
@@ -72,7 +73,12 @@
     "output file '%s' is another archive of the list file or written for one.\n"
 #define MSG_READ_ONLY "'%s' is read-only.\n"
 #define MSG_SIZE_MISMATCH "'%s' is %d x %d pixels; entry '%s' is %d x %d.\n"
-#define MSG_TOO_MANY_BYTES "'%s' needs %lld bytes; the entry holds %lld.\n"
+#define MSG_TOO_MANY_BYTES                                                                         \
+    "'%s' needs %lld bytes; the entry holds %lld (-F fits it, changing what shows least).\n"
+#define MSG_CANNOT_FIT "'%s' does not fit the entry's %lld bytes even with its pixels changed.\n"
+#define MSG_FITTED                                                                                 \
+    "'%s' fits the entry's %lld bytes with %llu pixels changed, by %.3f at most and %.3f on "      \
+    "average (delta E OK).\n"
 #define MSG_UNREACHABLE                                                                            \
     "'%s' packs into %lld bytes, and no choice of literals and references makes exactly the "      \
     "entry's %lld.\n"

@@ -74,10 +74,11 @@ int parse_options(int argc, const char* const* argv, Options& options, const cha
             report(MSG_UNKNOWN_OPTION, argv[i][1]);
             return kOptionsBad;
         }
-        if (letter == 'P' || letter == 'n' || letter == 'd') {
+        if (letter == 'P' || letter == 'n' || letter == 'd' || letter == 'F') {
             options.own_palette |= letter == 'P';
-            options.nearest |= letter != 'P';
+            options.nearest |= letter == 'n' || letter == 'd';
             options.dither |= letter == 'd';
+            options.fit |= letter == 'F';
             i++;
             continue;
         }

@@ -18,6 +18,7 @@ struct Options {
     bool own_palette = false; // quorbin-pack -P: keep the pictures' palettes and indices
     bool nearest = false;     // quorbin-pack -n: colours a palette lacks take the nearest ones
     bool dither = false;      // quorbin-pack -d: those diffuse their error (implies -n)
+    bool fit = false;         // quorbin-pack -F: change a picture until it fits its entry
 };
 
 enum OptionsResult : int {
@@ -27,7 +28,8 @@ enum OptionsResult : int {
 };
 
 // Scans argv[1..]: "-l FILE", "-C DIR", "-c DIR", "-f bmp|png", "-p FILE",
-// "-P", "-n" and "-d" (only the second character counts; the value, for all but the last three, is
+// "-P", "-n", "-d" and "-F" (only the second character counts; the value, for all but the last
+// four, is
 // always the next argument; the format in any letter case), and the requests
 // for help and the version, which end the scan.  The first argument that does not begin with '-'
 // and everything after it are file arguments.  Returns the index of the first file argument (argc

@@ -5,6 +5,7 @@
 
 #include "bmp/bmp.h"
 #include "job.h"
+#include "kzp/colour.h"
 #include "lzss/lzss.h"
 #include "messages.h"
 #include "png/png.h"
@@ -90,6 +91,28 @@ void report_nearest(const std::string& path, const KzpUnmapped& mapped) {
     if (mapped.pixels)
         report(MSG_NEAREST, path.c_str(), static_cast<unsigned long long>(mapped.pixels),
                static_cast<double>(mapped.largest));
+}
+
+// The 0.02 a change costs beyond its colours' distance is a difference that
+// just shows: fewer changes are worth more.
+int fit_changed(std::vector<uint8_t>& image, int64_t size, std::vector<uint8_t>* stream) {
+    KzpImage parsed;
+    kzp_image_parse(image.data(), static_cast<int64_t>(image.size()), &parsed);
+    Oklab lab[256];
+    for (int i = 0; i < 256; i++)
+        lab[i] = oklab_of(parsed.palette + 4 * i);
+    std::vector<float> cost(256 * 256);
+    for (size_t a = 0; a < 256; a++)
+        for (size_t b = 0; b < 256; b++)
+            cost[a * 256 + b] = a == b ? 0 : delta_e(lab[a], lab[b]) + 0.02f;
+    const size_t to = static_cast<size_t>(parsed.palette - image.data());
+    const LzssLossy lossy{cost.data(), to - static_cast<size_t>(parsed.width) * parsed.height, to,
+                          static_cast<size_t>(parsed.width)};
+    std::vector<uint8_t> changed;
+    const int result = lzss_encode_lossy(image.data(), image.size(), lossy,
+                                         static_cast<uint64_t>(size), stream, &changed);
+    if (result == kLzssEncoded) image = std::move(changed);
+    return result;
 }
 
 bool read_palette_file(const std::string& path, std::vector<uint8_t>* image, FileId* id) {

@@ -36,6 +36,12 @@ bool map_picture(const std::string& path, const std::vector<uint8_t>& target,
 // nearest colours of the palette, if any did.
 void report_nearest(const std::string& path, const KzpUnmapped& mapped);
 
+// Fits the decoded image `image` into a stream of `size` bytes by changing
+// its pixels, changing what shows least (lzss_encode_lossy: a change costs the
+// delta E OK of the colours, and 0.02 more); then `image` is what `*stream`
+// decodes to.  The result of lzss_encode_lossy.
+int fit_changed(std::vector<uint8_t>& image, int64_t size, std::vector<uint8_t>* stream);
+
 // Reads the palette that -p names, as a decoded image: the decoded bytes of
 // a KZP file, or a palette BMP or PNG file read by read_picture.  Reports
 // why it cannot; false then.

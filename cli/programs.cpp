@@ -26,7 +26,7 @@ int quorbin_main(int argc, char** argv) {
 int quorbin_pack_main(int argc, char** argv) {
     std::vector<std::string> args;
     Options options;
-    const Program program{"quorbin-pack", MSG_PACK_BANNER, MSG_PACK_USAGE, "hlcCpPnd"};
+    const Program program{"quorbin-pack", MSG_PACK_BANNER, MSG_PACK_USAGE, "hlcCpPndF"};
     const int first_file = start_run(argc, argv, program, options, args);
     if (first_file < 0) return first_file == kStartDone ? 0 : 1;
     // -p gives the palette that -l takes from each entry and -P keeps.

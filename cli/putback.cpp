@@ -35,6 +35,7 @@ struct Patch {
     std::string picture;
     std::vector<uint8_t> stream;
     KzpUnmapped mapped; // the pixels that took nearest colours
+    KzpChanges changes; // the pixels -F changed
 };
 
 // An archive that takes pictures: where its copy goes, the copy of the
@@ -107,7 +108,8 @@ bool read_entry(const Entry& entry, std::vector<uint8_t>* image, FileId* id) {
 // The stream of exactly the entry's size for `picture` put into `entry`;
 // reports why there is none.
 bool pack_into(const std::string& picture, const Entry& entry, const std::vector<uint8_t>& target,
-               const Options& options, std::vector<uint8_t>* stream, KzpUnmapped* mapped) {
+               const Options& options, std::vector<uint8_t>* stream, KzpUnmapped* mapped,
+               KzpChanges* changes) {
     Buffer bytes;
     int64_t size = 0;
     if (!read_file(picture, bytes, &size)) return false;
@@ -131,9 +133,16 @@ bool pack_into(const std::string& picture, const Entry& entry, const std::vector
     }
     LzssEncodeOptions fit;
     fit.target_size = static_cast<uint64_t>(entry.size);
-    const int result = lzss_encode_into(image.data(), image.size(), stream, fit);
+    int result = lzss_encode_into(image.data(), image.size(), stream, fit);
     const long long needs = static_cast<long long>(stream->size()), holds = entry.size;
-    if (result == kLzssTooLarge) report(MSG_TOO_MANY_BYTES, picture.c_str(), needs, holds);
+    const std::vector<uint8_t> unchanged = options.fit ? image : std::vector<uint8_t>();
+    if (result == kLzssTooLarge && options.fit) {
+        result = fit_changed(image, entry.size, stream);
+        if (result == kLzssTooLarge) report(MSG_CANNOT_FIT, picture.c_str(), holds);
+        *changes = kzp_changes(unchanged, image);
+    } else if (result == kLzssTooLarge) {
+        report(MSG_TOO_MANY_BYTES, picture.c_str(), needs, holds);
+    }
     if (result == kLzssUnreachable) report(MSG_UNREACHABLE, picture.c_str(), needs, holds);
     if (result != kLzssEncoded) return false;
     Buffer check = allocate(9 * static_cast<int64_t>(stream->size()));
@@ -327,8 +336,10 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
                 archive = archives.end() - 1;
             }
             KzpUnmapped mapped{};
-            if (pack_into(picture, entry, target, options, &stream, &mapped)) {
-                (*archive)->patches.push_back({found[k][0], picture, std::move(stream), mapped});
+            KzpChanges changes{0, 0, 0};
+            if (pack_into(picture, entry, target, options, &stream, &mapped, &changes)) {
+                (*archive)->patches.push_back(
+                    {found[k][0], picture, std::move(stream), mapped, changes});
                 hold_progress("");
                 continue;
             }
@@ -349,6 +360,12 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
             } else {
                 std::printf("OK\n");
                 report_nearest(patch.picture, patch.mapped);
+                if (patch.changes.pixels)
+                    report(MSG_FITTED, patch.picture.c_str(),
+                           static_cast<long long>(entries[patch.entry].size),
+                           static_cast<unsigned long long>(patch.changes.pixels),
+                           static_cast<double>(patch.changes.largest),
+                           static_cast<double>(patch.changes.mean));
             }
         }
         all &= failure == nullptr;

@@ -79,6 +79,23 @@ std::vector<uint8_t> kzp_with_pixels(const std::vector<uint8_t>& target, const u
     return out;
 }
 
+KzpChanges kzp_changes(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after) {
+    KzpImage old, now;
+    kzp_image_parse(before.data(), static_cast<int64_t>(before.size()), &old);
+    kzp_image_parse(after.data(), static_cast<int64_t>(after.size()), &now);
+    KzpChanges changes{0, 0, 0};
+    double sum = 0;
+    for (size_t i = 0; old.pixels && i < static_cast<size_t>(old.width) * old.height; i++) {
+        if (old.pixels[i] == now.pixels[i]) continue;
+        const float d = delta_e(oklab_of(old.palette + 4 * old.pixels[i]),
+                                oklab_of(old.palette + 4 * now.pixels[i]));
+        changes.pixels++, sum += d, changes.largest = std::max(changes.largest, d);
+    }
+    changes.mean =
+        changes.pixels ? static_cast<float>(sum / static_cast<double>(changes.pixels)) : 0;
+    return changes;
+}
+
 namespace {
 
 uint32_t colour_at(const uint8_t* p) {

@@ -57,6 +57,14 @@ KzpColours kzp_image_colours(const KzpImage& image);
 std::vector<uint8_t> kzp_with_pixels(const std::vector<uint8_t>& target, const uint8_t* pixels,
                                      const uint8_t* palette = nullptr);
 
+// The pixels that differ between two decoded images of one layout and
+// palette: how many, and the largest and the mean delta E OK of their colours.
+struct KzpChanges {
+    uint64_t pixels;
+    float largest, mean;
+};
+KzpChanges kzp_changes(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after);
+
 // What becomes of a picture's colours that a palette does not hold.
 enum KzpMapMode : int {
     kKzpExact,   // the picture is refused

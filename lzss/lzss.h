@@ -144,6 +144,24 @@ enum LzssEncodeResult : int {
 int lzss_encode_into(const uint8_t* data, size_t size, std::vector<uint8_t>* out,
                      LzssEncodeOptions options = {});
 
+// A near-lossless encoding: where references may copy other bytes than the
+// data's, and at what cost.
+struct LzssLossy {
+    const float* cost; // [a * 256 + b]: of the byte a where b was wanted (0 for a == b)
+    size_t from, to;   // only the bytes of [from, to) may change
+    size_t stride;     // the distance of the bytes above (a picture's width)
+};
+
+// Compresses `size` bytes into a stream of exactly `target` bytes, letting
+// references copy other bytes than the data's inside [lossy.from, lossy.to)
+// where the stream is otherwise too large, and changing as little as
+// lossy.cost counts: the parse that costs least in bits plus a weight times
+// the changes, with the largest weight whose parse fits, then lengthened as
+// lzss_encode_into lengthens.  `*changed` is what the stream decodes to.
+// kLzssTooLarge when even changes of no weight do not make it fit.
+int lzss_encode_lossy(const uint8_t* data, size_t size, const LzssLossy& lossy, uint64_t target,
+                      std::vector<uint8_t>* out, std::vector<uint8_t>* changed);
+
 inline std::vector<uint8_t> lzss_encode(const std::vector<uint8_t>& data,
                                         LzssEncodeOptions options = {}) {
     return lzss_encode(data.data(), data.size(), options);

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -452,23 +453,123 @@ std::vector<uint8_t> write_stream(const uint8_t* data, const Parse& p) {
     return out;
 }
 
+// Lengthens the parse `p` to a stream of `target` bytes (0: as it is).
+int fit(Parse& p, uint64_t target) {
+    uint64_t bits = 0;
+    for (size_t i = 0; i < p.length.size(); i += p.length[i])
+        bits += p.length[i] == 1 ? kLiteralBits : kReferenceBits;
+    if (target > 0 && (bits + 7) / 8 > target) return kLzssTooLarge;
+    if (target > 0 && !pad(p, 8 * target - 7 > bits ? 8 * target - 7 - bits : 0, 8 * target - bits))
+        return kLzssUnreachable;
+    return kLzssEncoded;
+}
+
+// The parse that costs least in bits plus `lambda` times the cost of the
+// changes its references make, and its bits.  At each position the
+// references tried are those at the distances of the longest exact matches
+// there and one before, of the bytes before and of the three above (a row
+// of `stride` on), reading the data as it is.
+// A reference never changes a byte outside [from, to), and one that lands
+// behind `to` never reads inside it, so those bytes stay whatever changes.
+uint64_t lossy_parse(const uint8_t* data, const Parse& exact, const LzssLossy& lossy, double lambda,
+                     Parse* p) {
+    const size_t size = exact.length.size();
+    std::vector<double> cost(size + 1);
+    std::vector<uint64_t> bits(size + 1);
+    for (size_t i = size; i-- > 0;) {
+        cost[i] = cost[i + 1] + kLiteralBits, bits[i] = bits[i + 1] + kLiteralBits;
+        p->length[i] = 1, p->distance[i] = exact.distance[i];
+        size_t tried[6] = {
+            exact.distance[i], i ? exact.distance[i - 1] : 0u, 1, lossy.stride - 1, lossy.stride,
+            lossy.stride + 1};
+        for (size_t c = 0; c < 6; c++) {
+            const size_t d = tried[c];
+            if (d == 0 || d > kWindow || std::find(tried, tried + c, d) != tried + c) continue;
+            double changes = 0;
+            for (size_t n = 1; n <= kMaxMatch && i + n <= size; n++) {
+                const size_t at = i + n - 1, from = at + kWindow - d; // in the history
+                const uint8_t byte = from < kWindow ? 0 : data[from - kWindow], want = data[at];
+                const bool inside = at >= lossy.from && at < lossy.to;
+                if ((byte != want && !inside) ||
+                    (at >= lossy.to && from >= kWindow + lossy.from && from < kWindow + lossy.to))
+                    break;
+                changes += lossy.cost[byte * 256 + want];
+                const double total = kReferenceBits + lambda * changes + cost[i + n];
+                if (n < kMinMatch || total >= cost[i]) continue;
+                cost[i] = total, bits[i] = kReferenceBits + bits[i + n];
+                p->length[i] = static_cast<uint8_t>(n), p->distance[i] = static_cast<uint16_t>(d);
+            }
+        }
+    }
+    return bits[0];
+}
+
 } // namespace
 
 int lzss_encode_into(const uint8_t* data, size_t size, std::vector<uint8_t>* out,
                      LzssEncodeOptions options) {
     Parse p = parse(data, size, options);
-    const uint64_t target = options.target_size;
-    uint64_t bits = 0;
-    for (size_t i = 0; i < size; i += p.length[i])
-        bits += p.length[i] == 1 ? kLiteralBits : kReferenceBits;
-    int result = kLzssEncoded;
-    if (target > 0 && (bits + 7) / 8 > target)
-        result = kLzssTooLarge;
-    else if (target > 0 &&
-             !pad(p, 8 * target - 7 > bits ? 8 * target - 7 - bits : 0, 8 * target - bits))
-        result = kLzssUnreachable;
+    const int result = fit(p, options.target_size);
     *out = write_stream(data, p);
     return result;
+}
+
+int lzss_encode_lossy(const uint8_t* data, size_t size, const LzssLossy& lossy, uint64_t target,
+                      std::vector<uint8_t>* out, std::vector<uint8_t>* changed) {
+    LzssEncodeOptions options;
+    options.target_size = target;
+    Parse exact = parse(data, size, options);
+    // Exact matches that would let a byte behind `to` read one inside it are no matches here.
+    for (size_t i = lossy.to; i < size; i++)
+        if (i - exact.distance[i] < lossy.to &&
+            i - exact.distance[i] + exact.longest[i] > lossy.from)
+            exact.longest[i] = 0;
+    // The data with the changes a weight's parse plans (each byte a reference covers becomes the
+    // byte it reads in the data as it is), then that data's own smallest parse: the changes do
+    // not carry on through references that read changed bytes.  Where that does not fit even
+    // with nearly free changes, the weight's parse itself is the stream, whose references carry
+    // on the changes of the bytes they read.
+    Parse best, lossy_items = exact;
+    bool carry = false;
+    auto attempt = [&](double weight, std::vector<uint8_t>* planned) {
+        lossy_parse(data, exact, lossy, weight, &lossy_items);
+        planned->assign(data, data + size);
+        Parse p = lossy_items;
+        if (carry) { // padding takes exact matches only where no other reference starts
+            for (size_t i = 0; i < size; i++)
+                if (p.distance[i] != exact.distance[i]) p.longest[i] = 0;
+        } else {
+            for (size_t i = 0; i < size; i += lossy_items.length[i])
+                for (size_t k = 0; lossy_items.length[i] > 1 && k < lossy_items.length[i]; k++) {
+                    const size_t from = i + k + kWindow - lossy_items.distance[i];
+                    (*planned)[i + k] = from < kWindow ? 0 : data[from - kWindow];
+                }
+            p = parse(planned->data(), size, options);
+        }
+        if (fit(p, target) != kLzssEncoded) return false;
+        best = std::move(p);
+        if (carry) {
+            const std::vector<uint8_t> stream = write_stream(data, best);
+            planned->resize(9 * stream.size());
+            planned->resize(static_cast<size_t>(decode_stored_buffer(
+                stream.data(), static_cast<int64_t>(stream.size()), planned->data())));
+        }
+        return true;
+    };
+    // The largest weight of the changes whose data fits: between 2^-12, where nearly any change
+    // is worth a bit, and 2^20, where none is.
+    double low = -12, high = 20;
+    std::vector<uint8_t> planned;
+    if (!attempt(std::exp2(low), changed) && !(carry = true, attempt(std::exp2(low), changed)))
+        return kLzssTooLarge;
+    for (int step = 0; step < 16; step++) {
+        const double middle = (low + high) / 2;
+        const bool fits = attempt(std::exp2(middle), &planned);
+        (fits ? low : high) = middle;
+        if (fits) changed->swap(planned);
+    }
+    *out = write_stream(carry ? data : changed->data(), best);
+    return kLzssEncoded;
 }
 
 std::vector<uint8_t> lzss_encode(const uint8_t* data, size_t size, LzssEncodeOptions options) {

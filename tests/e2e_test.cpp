@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "lzss/lzss.h"
+#include "pack.h"
 #include "png/png.h"
 #include "sample_images.h"
 #include "test_util.h"
@@ -26,7 +27,8 @@ const std::string kPackUsage =
     "the colours to\n    -P               : keep the pictures' own Palettes\n    -n               "
     ": "
     "map colours the palette lacks to the Nearest ones\n    -d               : and Dither them "
-    "(implies -n)\n";
+    "(implies -n)\n    -F               : with -l, change a picture that needs more bytes until it "
+    "Fits\n";
 const std::string kOptionError = "option error.\n", kSame = "' is the input file.\n",
                   kClosed = "(closed)", kSep = kWindows ? "\\" : "/";
 // Files other than plain ones: directories end in '/'; a FIFO or symbolic link, made by a shell
@@ -142,9 +144,16 @@ std::vector<Row> rows() {
     Bytes d_nearest;
     KzpUnmapped mapped{};
     kzp_map_picture(e[3], kzp_image_colours(alien_image), &d_nearest, &mapped, kKzpNearest);
+    // -F: C's noise changed until it fits C's entry.
+    Bytes c_fitted = c_noise, c_stream;
+    fit_changed(c_fitted, int64_t(size[2]), &c_stream);
+    const KzpChanges changes = kzp_changes(c_noise, c_fitted);
     int result;
-    char alien[8], farthest[16];
+    char alien[8], farthest[16], fitted[160];
     std::snprintf(farthest, sizeof farthest, "%.3f", double(mapped.largest));
+    std::snprintf(
+        fitted, sizeof fitted, "%zu bytes with %llu pixels changed, by %.3f at most and %.3f",
+        size[2], (unsigned long long)changes.pixels, double(changes.largest), double(changes.mean));
     std::snprintf(alien, sizeof alien, "%02x%02x%02x", d_alien.end()[-1032 + 4 * 99],
                   d_alien.end()[-1032 + 4 * 99 + 1], d_alien.end()[-1032 + 4 * 99 + 2]);
     const std::string lst = at[0] + " gfx\\A.KZP\n" + at[1] + " B.kzp\n" + at[2] + " C.kzp\n" +
@@ -359,6 +368,11 @@ std::vector<Row> rows() {
                 "not hold; they took the nearest ones, the farthest " +
                 farthest + " away (delta E OK).\n",
             {"game.dat", put(game, 3, d_nearest)}),
+        row("pack: -F fits a picture that needs more bytes", {"-F", "-l", "game.lst", "C.png"},
+            {"game.dat", game, "game.lst", lst, "C.png", written(write_png, c_noise, result)},
+            ok("C.png", "game.dat/C.kzp") + "'C.png' fits the entry's " + fitted +
+                " on average (delta E OK).\n",
+            {"game.dat", std::string(game).replace(from[2], size[2], str(c_stream))}),
         row("pack: -P keeps the picture's palette", {"-P", "-l", "game.lst", "C.bmp"},
             {"game.dat", game, "game.lst", lst, "C.bmp", expected_bmp(c_other)},
             ok("C.bmp", "game.dat/C.kzp"), {"game.dat", put(game, 2, c_other)}),
@@ -391,8 +405,8 @@ std::vector<Row> rows() {
                 "'A.bmp' is 10 x 10 pixels; entry 'gfx\\A.KZP' is 40 x 30.\n" +
                 job("C.png", "game.dat/C.kzp") + "'C.png' needs " +
                 to_string(lzss_encode(c_noise).size()) + " bytes; the entry holds " +
-                to_string(size[2]) + ".\n" + job("D.bmp", "game.dat/D.kzp") + "'D.bmp' has 1 " +
-                not_held,
+                to_string(size[2]) + " (-F fits it, changing what shows least).\n" +
+                job("D.bmp", "game.dat/D.kzp") + "'D.bmp' has 1 " + not_held,
             {}, 2),
         row("posix: pack: a part file that cannot be made",
             {"-C", "out/", "-l", "game.lst", "B.bmp"},

@@ -173,3 +173,29 @@ TEST(Lzss, EncodesToEveryReachableSize) {
     const Bytes big = random_bytes(rng, 300000, 3);
     EXPECT_EQ(lzss_encode(big, {0, false, 1}), lzss_encode(big, {0, false, 4}));
 }
+
+// A stream too large for its size is fitted by changing bytes inside the given range only: the
+// stream is exactly the size and decodes to the changed data; data that fits is not changed.
+TEST(Lzss, FitsByChangingBytes) {
+    std::mt19937 rng(12);
+    std::vector<float> cost(256 * 256);
+    for (size_t i = 0; i < cost.size(); i++)
+        cost[i] = i / 256 == i % 256 ? 0 : 1 + std::abs(int(i / 256) - int(i % 256)) / 8.0f;
+    for (int kind : {kSamplePhoto, kSampleDithered, kSampleTwo}) {
+        const Bytes data = make_sample_image(SampleKind(kind), 40, 30);
+        const size_t smallest = lzss_encode(data).size(), to = data.size() - 1032;
+        for (size_t target : {smallest + 3, smallest - 1, smallest - 9, smallest - 40}) {
+            Bytes stream, changed;
+            ASSERT_EQ(lzss_encode_lossy(data.data(), data.size(), {cost.data(), 40, to, 40}, target,
+                                        &stream, &changed),
+                      kLzssEncoded)
+                << kind << " " << target << " of " << smallest;
+            EXPECT_EQ(stream.size(), target);
+            EXPECT_EQ(bytewise(stream), changed);
+            EXPECT_TRUE(std::equal(data.begin(), data.begin() + 40, changed.begin()));
+            EXPECT_TRUE(std::equal(data.begin() + ptrdiff_t(to), data.end(),
+                                   changed.begin() + ptrdiff_t(to)));
+            EXPECT_EQ(changed == data, target > smallest) << kind << " " << target;
+        }
+    }
+}
