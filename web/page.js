@@ -15,9 +15,17 @@ function open(files) {
     Array.from(files, (file) => file.arrayBuffer().then((bytes) => ({ name: file.name, bytes })))
   ).then((results) => {
     const list = results.filter((r) => r.status === 'fulfilled').map((r) => r.value);
-    if (list.length) worker.postMessage({ files: list }, list.map((file) => file.bytes));
+    if (list.length) worker.postMessage({ files: list, backOptions: backOptions() }, list.map((file) => file.bytes));
   });
 }
+
+// quorbin-pack's options for putting pictures back, as the boxes say; a
+// change puts them back again.
+function backOptions() {
+  return ['nearest', 'dither', 'fit'].filter((id) => $(id).checked).map((id) => $(id).value);
+}
+for (const id of ['nearest', 'dither', 'fit'])
+  $(id).addEventListener('change', () => worker.postMessage({ files: [], backOptions: backOptions() }));
 
 $('file').addEventListener('change', (event) => {
   open(event.target.files);
@@ -74,11 +82,18 @@ function show(figure) {
   const links = document.createElement('div');
   figure.files.forEach((file) => links.append(link(file)));
   if (figure.putBack) {
-    for (const message of figure.putBack.messages)
-      caption.append(document.createElement('br'), span('message', message));
-    if (figure.putBack.archives.length)
-      caption.append(document.createElement('br'), span('back', `back into its entry of ${figure.putBack.list}:`));
-    figure.putBack.archives.forEach((file) => links.append(link(file)));
+    const back = figure.putBack;
+    if (back.picture) {
+      const img = document.createElement('img');
+      img.src = URL.createObjectURL(new Blob([back.picture], { type: 'image/png' }));
+      urls.push(img.src);
+      img.alt = `${figure.stem} as it went back`;
+      caption.append(img);
+    }
+    for (const message of back.messages)
+      caption.append(document.createElement('br'), span(back.back ? 'back' : 'message', message));
+    if (back.back) caption.append(document.createElement('br'), span('back', `back into its entry of ${back.list}:`));
+    back.archives.forEach((file) => links.append(link(file)));
   }
   caption.append(links);
   element.append(caption);

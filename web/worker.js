@@ -7,6 +7,7 @@ let quorbin = null;
 let lines = []; // standard error of the run going on
 const cache = new Map(); // figures already made, by key
 const opened = new Map(); // name -> bytes
+let backOptions = []; // quorbin-pack's options for putting pictures back: -n, -d, -F
 
 const ready = createQuorbin({
   print: () => {},
@@ -164,8 +165,10 @@ function pack(name) {
 }
 
 // Pictures whose stems name entries of `list` go back into its archives as
-// quorbin-pack -l puts them: each alone for its own messages, then all of
-// them in one run, which writes the archives.
+// quorbin-pack -l puts them (with the options chosen): each alone for its
+// own messages, then all of them in one run, which writes the archives; the
+// entry of each picture put back is converted again from its new archive, to
+// show it as it went in.
 function putBack(list, pictures, figures) {
   const entries = new Set(list.lines.map((line) => stem(line.entry)));
   const chosen = pictures.filter((name) => entries.has(stem(name)));
@@ -174,7 +177,7 @@ function putBack(list, pictures, figures) {
     .map((line) => [archiveFor(line.archive), line.offset, line.size, line.entry].join(' '))
     .join('\n');
   quorbin.FS.writeFile('/work/list', text + '\n');
-  const options = ['-C', '/out', '-l', '/work/list'];
+  const options = [...backOptions, '-C', '/out', '-l', '/work/list'];
   const alone = new Map();
   for (const name of chosen) {
     clear('/out');
@@ -189,16 +192,22 @@ function putBack(list, pictures, figures) {
     const figure = figures.find((f) => f.key === 'picture:' + name);
     const mine = all.messages.filter((line) => line.includes("'" + name + "'"));
     const messages = [...new Set([...alone.get(name).messages, ...mine])];
-    figure.putBack = {
-      list: list.name,
-      messages,
-      archives: messages.length ? [] : archives,
-    };
+    const back = alone.get(name).status === 0 && all.status === 0;
+    const line = list.lines.find((l) => stem(l.entry) === stem(name));
+    let picture = null;
+    if (back) {
+      clear('/work/back');
+      quorbin.FS.writeFile('/work/one', [archiveFor(line.archive), line.offset, line.size, line.entry].join(' ') + '\n');
+      run('quorbin', '/work/back', ['-f', 'png', '-c', '/out/', '-l', '/work/one']);
+      picture = readIfThere('/work/back/' + stem(line.entry) + '.png');
+    }
+    figure.putBack = { list: list.name, messages, back, picture, archives: back ? archives : [] };
   }
 }
 
 onmessage = async (event) => {
   await ready;
+  if (event.data.backOptions) backOptions = event.data.backOptions;
   for (const file of event.data.files) {
     const bytes = new Uint8Array(file.bytes);
     if (opened.has(file.name)) cache.clear(); // a file opened anew: everything again

@@ -90,6 +90,10 @@ try:
         time.sleep(0.05)
     figures = browser.find_elements(By.TAG_NAME, "figure")
     captions = [f.find_element(By.TAG_NAME, "figcaption").text for f in figures]
+    # Put back with no options, and shown as it went in.
+    check(not any(browser.find_element(By.ID, box).is_selected()
+                  for box in ("nearest", "dither", "fit")), "put-back options on")
+    check(len(figures[-1].find_elements(By.CSS_SELECTOR, "figcaption img")) == 1, "no back image")
     check(len(figures) == 8, "figures: %s" % captions)
     broken = [c for c in captions if c.startswith("broken")]
     check(len(broken) == 1 and "broken image data for 'broken.bmp'." in broken[0], "broken")
