@@ -43,8 +43,8 @@ TEST(Kzp, MapsColoursToThePalette) {
     }
 }
 
-// A sprite on a key colour (255) that index 201 repeats as a real colour, flipped and shifted: a
-// pixel whose own index is not magenta takes the magenta index used most, of equals the lowest.
+// A sprite on a key colour (255) that 201 repeats, flipped and shifted: a pixel whose own index is
+// not magenta takes the magenta index used most, of equals the lowest.
 TEST(Kzp, DuplicateColoursKeepTheirRole) {
     uint8_t palette[1024] = {};
     palette[4 * 201] = palette[4 * 201 + 2] = palette[4 * 255] = palette[4 * 255 + 2] = 255;
@@ -99,8 +99,8 @@ TEST(Colour, NearestInOklab) {
     }
 }
 
-// On a smooth gradient that a palette of 8 greys lacks, dithering makes the 4x4 blocks' colours
-// (their mean in linear light) much nearer the picture's than the nearest colours alone do.
+// On a gradient that a palette of 8 greys lacks, dithering makes the 4x4 blocks' colours (mean in
+// linear light) much nearer the picture's than the nearest colours alone.
 TEST(Colour, DitherKeepsBlockColours) {
     uint8_t palette[1024] = {};
     for (int i = 0; i < 1024; i++)

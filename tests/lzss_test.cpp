@@ -105,9 +105,8 @@ TEST(Lzss, FastPathMatchesBytewise) {
     EXPECT_EQ(decode_file(last, 16385), bytewise(last));
 }
 
-// Every bit total (up to 2^16) that some parse of `data` makes, the slow way: the sets of totals
-// from each position on, over every literal and every reference of every length that a search of
-// every distance finds there.
+// Every bit total (up to 2^16) that some parse of `data` makes: the totals from each position on,
+// over every literal and every reference that a search of every distance finds there.
 std::bitset<1 << 16> reachable_bits(const Bytes& data) {
     Bytes hist(4096, 0);
     hist.insert(hist.end(), data.begin(), data.end());
@@ -125,12 +124,9 @@ std::bitset<1 << 16> reachable_bits(const Bytes& data) {
     return rows[0];
 }
 
-// A target size is met exactly when some parse makes it, and the stream then decodes to the
-// data; otherwise the smallest stream, the smallest any parse makes, comes back, too large or
-// unreachable. On short data of few values (few references, sizes missing) every target; on longer
-// data with repeats at short distances (which a tree ordered by the wrong bits misses) and on
-// pictures the first 80 over the smallest and some after them. Every search depth decodes back,
-// and any split of the search over threads gives the same stream.
+// A target size is met exactly when some parse makes it (the stream decodes to the data), else the
+// smallest stream, the smallest any parse makes, comes back: on short data of few values, on data
+// with repeats at short distances and on pictures. Any search depth and thread split is right.
 TEST(Lzss, EncodesToEveryReachableSize) {
     std::mt19937 rng(8);
     std::vector<Bytes> inputs;
@@ -174,8 +170,8 @@ TEST(Lzss, EncodesToEveryReachableSize) {
     EXPECT_EQ(lzss_encode(big, {0, false, 1}), lzss_encode(big, {0, false, 4}));
 }
 
-// A stream too large for its size is fitted by changing bytes inside the given range only: the
-// stream is exactly the size and decodes to the changed data; data that fits is not changed.
+// A stream too large is fitted by changing bytes in the given range only: it is exactly the size
+// and decodes to the changed data; data that fits is not changed.
 TEST(Lzss, FitsByChangingBytes) {
     std::mt19937 rng(12);
     std::vector<float> cost(256 * 256);
