@@ -27,6 +27,7 @@ function backOptions() {
 for (const id of ['nearest', 'dither', 'fit'])
   $(id).addEventListener('change', () => worker.postMessage({ files: [], backOptions: backOptions() }));
 
+$('open').addEventListener('click', () => $('file').click());
 $('file').addEventListener('change', (event) => {
   open(event.target.files);
   event.target.value = '';
@@ -68,8 +69,12 @@ function show(figure) {
     img.src = URL.createObjectURL(new Blob([png.bytes], { type: 'image/png' }));
     urls.push(img.src);
     img.alt = figure.stem;
-    img.addEventListener('click', () => view(figure));
-    element.append(img);
+    const button = document.createElement('button');
+    button.className = 'thumb';
+    button.setAttribute('aria-label', `View ${figure.stem}`);
+    button.addEventListener('click', () => view(figure, button));
+    button.append(img);
+    element.append(button);
   }
   const caption = document.createElement('figcaption');
   caption.append(figure.stem);
@@ -109,6 +114,7 @@ worker.onmessage = (event) => {
     figures = [];
     $('gallery').replaceChildren();
     $('zip-link').hidden = true;
+    $('zip').disabled = true;
     progress.max = Math.max(message.total, 1);
     progress.value = 0;
     progress.hidden = false;
@@ -120,8 +126,10 @@ worker.onmessage = (event) => {
     $('status').textContent = `${figures.length} of ${progress.max}`;
   } else {
     progress.hidden = true;
-    $('status').textContent = `${figures.length} picture${figures.length === 1 ? '' : 's'}`;
-    $('zip').disabled = !figures.length;
+    const failed = figures.filter((figure) => !figure.view).length, made = figures.length - failed;
+    $('status').textContent =
+      `${made} picture${made === 1 ? '' : 's'}` + (failed ? `, ${failed} failed` : '');
+    $('zip').disabled = !made;
   }
 };
 
@@ -130,7 +138,12 @@ $('zip').addEventListener('click', () => {
   const ext = '.' + $('format').value;
   const files = {};
   for (const figure of figures)
-    for (const file of figure.files) if (file.name.endsWith(ext)) files[file.name] = file.bytes;
+    for (const file of figure.files) {
+      if (!file.name.endsWith(ext)) continue;
+      let name = file.name;
+      for (let n = 2; name in files; n++) name = file.name.slice(0, -ext.length) + '-' + n + ext;
+      files[name] = file.bytes;
+    }
   const a = $('zip-link');
   if (a.href) URL.revokeObjectURL(a.href);
   a.href = URL.createObjectURL(new Blob([fflate.zipSync(files, { level: 0 })]));
@@ -170,8 +183,12 @@ function draw() {
   }
 }
 
-function view(figure) {
+// Opens the viewer on `figure`; focus goes back to `opener` when it closes.
+let opener = null;
+function view(figure, from) {
   viewed = figure;
+  opener = from;
+  $('viewer-title').textContent = `${figure.stem}, ${figure.view.width} × ${figure.view.height}`;
   draw();
   $('pointer').textContent = '';
   $('viewer').showModal();
@@ -179,14 +196,24 @@ function view(figure) {
 
 $('zoom').addEventListener('input', draw);
 $('close').addEventListener('click', () => $('viewer').close());
-$('zoomed').addEventListener('mousemove', (event) => {
-  const { width, pixels, palette } = viewed.view;
-  const zoom = Number($('zoom').value);
-  const x = Math.floor(event.offsetX / zoom);
-  const y = Math.floor(event.offsetY / zoom);
-  const index = pixels[y * width + x];
-  if (index !== undefined) $('pointer').textContent = `(${x}, ${y}) index ${index} ${hex(palette, index)}`;
+$('viewer').addEventListener('close', () => opener && opener.focus());
+$('viewer').addEventListener('keydown', (event) => {
+  const step = { '+': 1, '=': 1, '-': -1, '−': -1 }[event.key];
+  if (!step) return;
+  $('zoom').value = Number($('zoom').value) + step;
+  draw();
 });
+// The pixel under the pointer, from its position in the canvas's box as drawn.
+$('zoomed').addEventListener('mousemove', (event) => {
+  const { width, height, pixels, palette } = viewed.view;
+  const box = $('zoomed').getBoundingClientRect();
+  const x = Math.floor(((event.clientX - box.left) * width) / box.width);
+  const y = Math.floor(((event.clientY - box.top) * height) / box.height);
+  const inside = x >= 0 && x < width && y >= 0 && y < height;
+  const index = inside ? pixels[y * width + x] : 0;
+  $('pointer').textContent = inside ? `(${x}, ${y}) index ${index} ${hex(palette, index)}` : '';
+});
+$('zoomed').addEventListener('mouseleave', () => ($('pointer').textContent = ''));
 $('palette').addEventListener('mousemove', (event) => {
   const index = Math.floor(event.offsetY / 16) * 16 + Math.floor(event.offsetX / 16);
   $('pointer').textContent = `index ${index} ${hex(viewed.view.palette, index)}`;

@@ -9,6 +9,7 @@ from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 
 page, native, examples = (os.path.abspath(arg) for arg in sys.argv[1:4])
 work = tempfile.mkdtemp()
@@ -80,13 +81,13 @@ try:
     browser.get("file://" + page)
     browser.find_element(By.ID, "file").send_keys("\n".join(
         os.path.join(given, name) for name in sorted(os.listdir(given))))
-    while not browser.find_element(By.ID, "status").text.endswith("pictures"):
+    while "pictures" not in browser.find_element(By.ID, "status").text:
         check(time.time() - start < 60, "the gallery never came")
         time.sleep(0.05)
     print("page opened to gallery of the examples: %.2f s" % (time.time() - start))
     browser.find_element(By.ID, "file").send_keys(os.path.join(edited, "title.bmp"))
     time.sleep(0.5)
-    while not browser.find_element(By.ID, "status").text.endswith("pictures"):
+    while "pictures" not in browser.find_element(By.ID, "status").text:
         time.sleep(0.05)
     figures = browser.find_elements(By.TAG_NAME, "figure")
     captions = [f.find_element(By.TAG_NAME, "figcaption").text for f in figures]
@@ -113,26 +114,36 @@ try:
         for name, bytes_ in got.items():
             check(bytes_ == open(expected[key].get(name, os.devnull), "rb").read(), name)
 
-    # The zip: every figure's PNG file; of two of one name, the later one's (title.png: the
-    # edited picture's, after the entry's).
+    # The zip: every figure's PNG file; the second title.png (the edited picture's) as title-2.png.
     browser.find_element(By.ID, "zip").click()
     with zipfile.ZipFile(io.BytesIO(fetch(browser.find_element(By.ID, "zip-link")))) as z:
         pngs = {n + ".png": expected[n][n + ".png"] for n in expected if n != "edit"}
-        pngs["title.png"] = expected["edit"]["title.png"]
+        pngs["title-2.png"] = expected["edit"]["title.png"]
         check(sorted(z.namelist()) == sorted(pngs) and
               all(z.read(name) == open(path, "rb").read() for name, path in pngs.items()), "zip")
 
-    number = [c.split()[0] for c in captions].index("sunset")
-    figures[number].find_element(By.TAG_NAME, "img").click()
-    ActionChains(browser).move_to_element_with_offset(
-        browser.find_element(By.ID, "zoomed"), 0, 0).move_by_offset(10, 6).perform()
-    pointer = browser.find_element(By.ID, "pointer").text
+    # The viewer by keyboard: Enter on the picture, + zooms, Escape closes and focus comes back;
+    # the pixel under the pointer at 1x, 2x, 3x and 16x, from the canvas's box as drawn.
+    thumb = figures[[c.split()[0] for c in captions].index("sunset")].find_element(
+        By.CSS_SELECTOR, "button.thumb")
+    thumb.send_keys(Keys.ENTER)
+    ActionChains(browser).send_keys("+").perform()
+    check(browser.find_element(By.ID, "zoom").get_attribute("value") == "5", "+ did not zoom")
     with Image.open(expected["sunset"]["sunset.bmp"]) as picture:
-        match = re.fullmatch(r"\((\d+), (\d+)\) index (\d+) (#[0-9a-f]{6})", pointer)
-        x, y = (int(match[1]), int(match[2])) if match else (0, 0)
-        index = picture.getpixel((x, y))
-        colour = "#%02x%02x%02x" % tuple(picture.getpalette()[3 * index:3 * index + 3])
-        check(match and int(match[3]) == index and match[4] == colour, "pointer: " + pointer)
+        for zoom, x, y in ((1, 319, 199), (2, 7, 3), (3, 100, 50), (16, 2, 1)):
+            pointer = browser.execute_script(
+                "const z = document.getElementById('zoom'), c = document.getElementById('zoomed');"
+                "z.value = arguments[0]; z.dispatchEvent(new Event('input'));"
+                "const b = c.getBoundingClientRect(), at = (o, n, d, s) => Math.ceil(o + n * d / s);"
+                "c.dispatchEvent(new MouseEvent('mousemove', {clientX: at(b.left, arguments[1], "
+                "b.width, c.width), clientY: at(b.top, arguments[2], b.height, c.height)}));"
+                "return document.getElementById('pointer').textContent", zoom, x, y)
+            index = picture.getpixel((x, y))
+            colour = "#%02x%02x%02x" % tuple(picture.getpalette()[3 * index:3 * index + 3])
+            check(pointer == "(%d, %d) index %d %s" % (x, y, index, colour), "pointer: " + pointer)
+    ActionChains(browser).send_keys(Keys.ESCAPE).perform()
+    check(browser.switch_to.active_element == thumb, "focus did not come back")
+    thumb.click()
     browser.find_element(By.ID, "close").click()
     browser.save_screenshot(os.path.join(os.path.dirname(page), "gallery.png"))
 finally:
