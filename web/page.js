@@ -9,12 +9,14 @@ const worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/j
 let urls = []; // the blob: URLs of the figures shown, released when they go
 let figures = [];
 
-// Reads the files (a folder dropped among them is left out) and hands them to the worker.
+// Reads the files (a folder dropped among them is left out, and said so) and hands them to the worker.
 function open(files) {
   Promise.allSettled(
     Array.from(files, (file) => file.arrayBuffer().then((bytes) => ({ name: file.name, bytes })))
   ).then((results) => {
     const list = results.filter((r) => r.status === 'fulfilled').map((r) => r.value);
+    const folders = Array.from(files, (file) => file.name).filter((name, i) => results[i].status === 'rejected');
+    if (folders.length) $('notes').append(span('note', `${folders.join(', ')}: a folder cannot be opened; open the files in it.`));
     if (list.length) worker.postMessage({ files: list, backOptions: backOptions() }, list.map((file) => file.bytes));
   });
 }
@@ -32,13 +34,14 @@ $('file').addEventListener('change', (event) => {
   open(event.target.files);
   event.target.value = '';
 });
-document.addEventListener('dragover', (event) => {
-  event.preventDefault();
-  document.body.classList.add('dragging');
-});
-document.addEventListener('dragleave', () => document.body.classList.remove('dragging'));
+// The window is the drop zone; entering and leaving child elements counts in and out.
+let over = 0;
+document.addEventListener('dragenter', () => document.body.classList.toggle('dragging', ++over > 0));
+document.addEventListener('dragover', (event) => event.preventDefault());
+document.addEventListener('dragleave', () => document.body.classList.toggle('dragging', --over > 0));
 document.addEventListener('drop', (event) => {
   event.preventDefault();
+  over = 0;
   document.body.classList.remove('dragging');
   open(event.dataTransfer.files);
 });
@@ -76,6 +79,7 @@ function show(figure) {
     button.append(img);
     element.append(button);
   }
+  if (!figure.view) element.className = 'failed';
   const caption = document.createElement('figcaption');
   caption.append(figure.stem);
   if (figure.view) {
@@ -83,7 +87,9 @@ function show(figure) {
     caption.append(' ', span('size', `${width} × ${height}, ${colours} colour${colours === 1 ? '' : 's'}`));
   }
   caption.append(document.createElement('br'), span('source', figure.title));
-  for (const message of figure.messages) caption.append(document.createElement('br'), span('message', message));
+  // A picture put back shows only what the put-back said.
+  const loose = figure.putBack && figure.putBack.back ? [] : figure.messages;
+  for (const message of loose) caption.append(document.createElement('br'), span('message', message));
   const links = document.createElement('div');
   figure.files.forEach((file) => links.append(link(file)));
   if (figure.putBack) {
@@ -113,6 +119,7 @@ worker.onmessage = (event) => {
     urls = [];
     figures = [];
     $('gallery').replaceChildren();
+    $('notes').replaceChildren(...message.notes.map((note) => span('note', note)));
     $('zip-link').hidden = true;
     $('zip').disabled = true;
     progress.max = Math.max(message.total, 1);
@@ -161,15 +168,24 @@ function hex(palette, index) {
   return '#' + Array.from(palette.subarray(4 * index, 4 * index + 3), (c) => c.toString(16).padStart(2, '0')).join('');
 }
 
+// Scales the picture drawn once to the zoom chosen, keeping the point (x, y)
+// of the view (its top left by default) where it was.
+function scale(x = 0, y = 0) {
+  const { width, height } = viewed.view;
+  const zoom = Number($('zoom').value), canvas = $('zoomed'), pane = canvas.parentElement;
+  const old = canvas.getBoundingClientRect().width / width || zoom;
+  $('zoom-value').textContent = zoom + '×';
+  canvas.style.width = width * zoom + 'px';
+  canvas.style.height = height * zoom + 'px';
+  pane.scrollLeft = ((pane.scrollLeft + x) * zoom) / old - x;
+  pane.scrollTop = ((pane.scrollTop + y) * zoom) / old - y;
+}
+
 function draw() {
   const { width, height, pixels, palette } = viewed.view;
-  const zoom = Number($('zoom').value);
-  $('zoom-value').textContent = zoom + '×';
   const canvas = $('zoomed');
   canvas.width = width;
   canvas.height = height;
-  canvas.style.width = width * zoom + 'px';
-  canvas.style.height = height * zoom + 'px';
   const image = new ImageData(width, height);
   for (let i = 0; i < width * height; i++) {
     image.data.set(palette.subarray(4 * pixels[i], 4 * pixels[i] + 3), 4 * i);
@@ -191,17 +207,28 @@ function view(figure, from) {
   $('viewer-title').textContent = `${figure.stem}, ${figure.view.width} × ${figure.view.height}`;
   draw();
   $('pointer').textContent = '';
+  $('zoomed').style.width = '0';
   $('viewer').showModal();
+  // The largest whole zoom at which the picture fits the window beside the palette, at least 1×.
+  const room = Math.min(innerWidth - 330, innerWidth * 0.9) / figure.view.width;
+  $('zoom').value = Math.max(1, Math.min(16, Math.floor(room), Math.floor((innerHeight * 0.7) / figure.view.height)));
+  scale();
 }
 
-$('zoom').addEventListener('input', draw);
+$('zoom').addEventListener('input', () => scale());
+$('zoomed').addEventListener('wheel', (event) => {
+  event.preventDefault();
+  const pane = $('zoomed').parentElement.getBoundingClientRect();
+  $('zoom').value = Number($('zoom').value) + (event.deltaY < 0 ? 1 : -1);
+  scale(event.clientX - pane.left, event.clientY - pane.top);
+});
 $('close').addEventListener('click', () => $('viewer').close());
 $('viewer').addEventListener('close', () => opener && opener.focus());
 $('viewer').addEventListener('keydown', (event) => {
   const step = { '+': 1, '=': 1, '-': -1, '−': -1 }[event.key];
   if (!step) return;
   $('zoom').value = Number($('zoom').value) + step;
-  draw();
+  scale();
 });
 // The pixel under the pointer, from its position in the canvas's box as drawn.
 $('zoomed').addEventListener('mousemove', (event) => {

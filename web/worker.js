@@ -89,11 +89,13 @@ function archiveFor(name) {
 }
 
 // What each opened file is: PNG and BMP pictures by their signatures; a list
-// is text whose lines name opened archives; KZP files are the rest.
+// is text of list lines, and the archives it names that are open are
+// archives (`notes` says which it names that are not); KZP files are the rest.
 function classify() {
   const pictures = [];
   const lists = [];
   const archives = new Set();
+  const notes = [];
   for (const [name, bytes] of opened) {
     const png = bytes.length >= 8 && bytes[0] === 0x89 && bytes[1] === 0x50 && bytes[2] === 0x4e;
     if (png || (bytes.length >= 2 && bytes[0] === 0x42 && bytes[1] === 0x4d)) {
@@ -102,17 +104,18 @@ function classify() {
     }
     // A list has no NUL bytes; archives and KZP files nearly always have some.
     if (bytes.subarray(0, 4096).includes(0)) continue;
-    const named = listLines('/in/' + name).filter((line) => archiveFor(line.archive));
-    if (named.length) {
-      lists.push({ name, lines: named });
-      named.forEach((line) => archives.add(archiveFor(line.archive)));
-    }
+    const all = listLines('/in/' + name);
+    const named = all.filter((line) => archiveFor(line.archive));
+    const lacking = [...new Set(all.filter((line) => !archiveFor(line.archive)).map((line) => baseName(line.archive)))];
+    if (lacking.length) notes.push(`${name} names ${lacking.join(', ')}: open ${lacking.length > 1 ? 'them' : 'it'} too.`);
+    if (all.length) lists.push({ name, lines: named });
+    named.forEach((line) => archives.add(archiveFor(line.archive)));
   }
   const listed = new Set(lists.map((list) => list.name));
   const kzp = [...opened.keys()].filter(
     (name) => !pictures.includes(name) && !listed.has(name) && !archives.has(name)
   );
-  return { pictures, lists, kzp };
+  return { pictures, lists, kzp, notes };
 }
 
 // The figure of an image quorbin converts with `args` (its input last, or
@@ -214,7 +217,7 @@ onmessage = async (event) => {
     opened.set(file.name, bytes);
     quorbin.FS.writeFile('/in/' + file.name, bytes);
   }
-  const { pictures, lists, kzp } = classify();
+  const { pictures, lists, kzp, notes } = classify();
   const jobs = [
     ...kzp.map((name) => ['kzp:' + name, () => convert('kzp:' + name, name, name, ['/in/' + name])]),
     ...lists.flatMap((list) =>
@@ -230,7 +233,7 @@ onmessage = async (event) => {
     ),
     ...pictures.map((name) => ['picture:' + name, () => pack(name)]),
   ];
-  postMessage({ type: 'start', total: jobs.length });
+  postMessage({ type: 'start', total: jobs.length, notes });
   const figures = [];
   for (const figure of cache.values()) delete figure.putBack;
   for (const [key, make] of jobs) {

@@ -77,8 +77,14 @@ def fetch(link):
 
 
 try:
-    start = time.time()
     browser.get("file://" + page)
+    # A list alone: what to open too, and no figure.
+    browser.find_element(By.ID, "file").send_keys(os.path.join(given, "pack.lst"))
+    while not browser.find_element(By.ID, "notes").text:
+        time.sleep(0.05)
+    check(browser.find_element(By.ID, "notes").text == "pack.lst names pack.dat: open it too." and
+          not browser.find_elements(By.TAG_NAME, "figure"), "a list alone")
+    start = time.time()
     browser.find_element(By.ID, "file").send_keys("\n".join(
         os.path.join(given, name) for name in sorted(os.listdir(given))))
     while "pictures" not in browser.find_element(By.ID, "status").text:
@@ -127,8 +133,11 @@ try:
     thumb = figures[[c.split()[0] for c in captions].index("sunset")].find_element(
         By.CSS_SELECTOR, "button.thumb")
     thumb.send_keys(Keys.ENTER)
+    zoom = lambda: int(browser.find_element(By.ID, "zoom").get_attribute("value"))
+    opened_at = zoom()
+    check(browser.execute_script("return innerWidth") >= 320 * opened_at, "opened too large")
     ActionChains(browser).send_keys("+").perform()
-    check(browser.find_element(By.ID, "zoom").get_attribute("value") == "5", "+ did not zoom")
+    check(zoom() == opened_at + 1, "+ did not zoom")
     with Image.open(expected["sunset"]["sunset.bmp"]) as picture:
         for zoom, x, y in ((1, 319, 199), (2, 7, 3), (3, 100, 50), (16, 2, 1)):
             pointer = browser.execute_script(
