@@ -11,7 +11,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
-page, native, examples = (os.path.abspath(arg) for arg in sys.argv[1:4])
+page, native, examples, axe = (os.path.abspath(arg) for arg in sys.argv[1:5])
 work = tempfile.mkdtemp()
 given = os.path.join(work, "given")
 os.mkdir(given)
@@ -68,6 +68,15 @@ def check(ok, what):
         failures.append(what)
 
 
+def access(where):
+    """axe-core's serious and critical findings on the page as it is now."""
+    browser.execute_script(open(axe).read())
+    found = browser.execute_async_script("axe.run(document).then((r) => arguments[0](r.violations"
+                                         ".filter((v) => /serious|critical/.test(v.impact))"
+                                         ".map((v) => v.id)))")
+    check(not found, "%s: %s" % (where, found))
+
+
 def fetch(link):
     """The bytes behind a download link, fetched in the page as a click would save them."""
     data = browser.execute_async_script(
@@ -78,6 +87,9 @@ def fetch(link):
 
 try:
     browser.get("file://" + page)
+    access("the first screen")
+    browser.find_element(By.TAG_NAME, "body").send_keys(Keys.TAB)
+    check(browser.switch_to.active_element.get_attribute("id") == "open", "first Tab stop")
     # A list alone: what to open too, and no figure.
     browser.find_element(By.ID, "file").send_keys(os.path.join(given, "pack.lst"))
     while not browser.find_element(By.ID, "notes").text:
@@ -97,6 +109,7 @@ try:
         time.sleep(0.05)
     figures = browser.find_elements(By.TAG_NAME, "figure")
     captions = [f.find_element(By.TAG_NAME, "figcaption").text for f in figures]
+    access("the gallery")
     # Put back with no options, and shown as it went in.
     check(not any(browser.find_element(By.ID, box).is_selected()
                   for box in ("nearest", "dither", "fit")), "put-back options on")
@@ -150,6 +163,7 @@ try:
             index = picture.getpixel((x, y))
             colour = "#%02x%02x%02x" % tuple(picture.getpalette()[3 * index:3 * index + 3])
             check(pointer == "(%d, %d) index %d %s" % (x, y, index, colour), "pointer: " + pointer)
+    access("the viewer")
     ActionChains(browser).send_keys(Keys.ESCAPE).perform()
     check(browser.switch_to.active_element == thumb, "focus did not come back")
     thumb.click()
