@@ -69,7 +69,6 @@ def check(ok, what):
 
 
 def access(where):
-    """axe-core's serious and critical findings on the page as it is now."""
     browser.execute_script(open(axe).read())
     found = browser.execute_async_script("axe.run(document).then((r) => arguments[0](r.violations"
                                          ".filter((v) => /serious|critical/.test(v.impact))"
@@ -141,8 +140,7 @@ try:
         check(sorted(z.namelist()) == sorted(pngs) and
               all(z.read(name) == open(path, "rb").read() for name, path in pngs.items()), "zip")
 
-    # The viewer by keyboard: Enter on the picture, + zooms, Escape closes and focus comes back;
-    # the pixel under the pointer at 1x, 2x, 3x and 16x, from the canvas's box as drawn.
+    # The viewer by keyboard (Enter, +, Escape and focus back); the pixel under the pointer.
     thumb = figures[[c.split()[0] for c in captions].index("sunset")].find_element(
         By.CSS_SELECTOR, "button.thumb")
     thumb.send_keys(Keys.ENTER)
