@@ -103,8 +103,13 @@ function show(figure) {
     }
     for (const message of back.messages)
       caption.append(document.createElement('br'), span(back.back ? 'back' : 'message', message));
-    if (back.back) caption.append(document.createElement('br'), span('back', `back into its entry of ${back.list}:`));
-    back.archives.forEach((file) => links.append(link(file)));
+    // The archive it went back into, on a line of its own.
+    if (back.back) {
+      const line = span('back', 'back into ');
+      back.archives.forEach((file, i) => line.append(i ? ', ' : '', link(file)));
+      line.append(`, its entry of ${back.list}`);
+      caption.append(document.createElement('br'), line);
+    }
   }
   caption.append(links);
   element.append(caption);
