@@ -195,7 +195,9 @@ function putBack(list, pictures, figures) {
     const figure = figures.find((f) => f.key === 'picture:' + name);
     const mine = all.messages.filter((line) => line.includes("'" + name + "'"));
     const messages = [...new Set([...alone.get(name).messages, ...mine])];
-    const back = alone.get(name).status === 0 && all.status === 0;
+    // Back when it went back alone and the run of all said nothing more of it.
+    const said = alone.get(name).messages;
+    const back = alone.get(name).status === 0 && archives.length > 0 && mine.every((m) => said.includes(m));
     const line = list.lines.find((l) => stem(l.entry) === stem(name));
     let picture = null;
     if (back) {
