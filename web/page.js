@@ -30,6 +30,8 @@ for (const id of ['nearest', 'dither', 'fit'])
   $(id).addEventListener('change', () => worker.postMessage({ files: [], backOptions: backOptions() }));
 
 $('open').addEventListener('click', () => $('file').click());
+$('clear').addEventListener('click', () => worker.postMessage({ clear: true }));
+$('cancel').addEventListener('click', () => worker.postMessage({ cancel: true }));
 $('file').addEventListener('change', (event) => {
   open(event.target.files);
   event.target.value = '';
@@ -72,6 +74,7 @@ function show(figure) {
     img.src = URL.createObjectURL(new Blob([png.bytes], { type: 'image/png' }));
     urls.push(img.src);
     img.alt = figure.stem;
+    img.loading = 'lazy';
     const button = document.createElement('button');
     button.className = 'thumb';
     button.setAttribute('aria-label', `View ${figure.stem}`);
@@ -131,16 +134,19 @@ worker.onmessage = (event) => {
     progress.value = 0;
     progress.hidden = false;
     $('status').textContent = `0 of ${message.total}`;
-  } else if (message.type === 'figure') {
-    figures.push(message.figure);
-    show(message.figure);
+    $('cancel').disabled = false;
+  } else if (message.type === 'figures') {
+    figures.push(...message.figures);
+    message.figures.forEach(show);
     progress.value = figures.length;
     $('status').textContent = `${figures.length} of ${progress.max}`;
   } else {
     progress.hidden = true;
+    $('cancel').disabled = true;
     const failed = figures.filter((figure) => !figure.view).length, made = figures.length - failed;
     $('status').textContent =
-      `${made} picture${made === 1 ? '' : 's'}` + (failed ? `, ${failed} failed` : '');
+      `${made} picture${made === 1 ? '' : 's'}` + (failed ? `, ${failed} failed` : '') +
+      (message.cancelled ? ' (cancelled)' : '');
     $('zip').disabled = !made;
   }
 };

@@ -210,10 +210,27 @@ function putBack(list, pictures, figures) {
   }
 }
 
+// Each message starts a run, which ends the one going on: between figures a
+// run gives way to the messages that came, and stops when another has begun.
+// {clear: true} forgets every file opened; {cancel: true} only ends the run.
+let runs = 0;
+const channel = new MessageChannel(); // a task of its own, which timers would delay
+const giveWay = () =>
+  new Promise((resume) => {
+    channel.port1.onmessage = resume;
+    channel.port2.postMessage(0);
+  });
 onmessage = async (event) => {
+  const run = ++runs;
   await ready;
+  if (event.data.cancel) return postMessage({ type: 'done', cancelled: true });
+  if (event.data.clear) {
+    for (const name of opened.keys()) quorbin.FS.unlink('/in/' + name);
+    opened.clear();
+    cache.clear();
+  }
   if (event.data.backOptions) backOptions = event.data.backOptions;
-  for (const file of event.data.files) {
+  for (const file of event.data.files || []) {
     const bytes = new Uint8Array(file.bytes);
     if (opened.has(file.name)) cache.clear(); // a file opened anew: everything again
     opened.set(file.name, bytes);
@@ -237,14 +254,26 @@ onmessage = async (event) => {
   ];
   postMessage({ type: 'start', total: jobs.length, notes });
   const figures = [];
+  let batch = [], sent = Date.now(), yielded = sent;
+  // Figures go in batches, one at least every 100 ms.
+  const send = (figure, last) => {
+    if (figure) batch.push(figure);
+    if (!last && Date.now() - sent < 100) return;
+    postMessage({ type: 'figures', figures: batch });
+    batch = [];
+    sent = Date.now();
+  };
   for (const figure of cache.values()) delete figure.putBack;
   for (const [key, make] of jobs) {
     if (!cache.has(key)) cache.set(key, make());
     const figure = cache.get(key);
     figures.push(figure);
-    if (!key.startsWith('picture:')) postMessage({ type: 'figure', figure });
+    if (!key.startsWith('picture:')) send(figure);
+    if (Date.now() - yielded > 20) await giveWay(), (yielded = Date.now());
+    if (run !== runs) return;
   }
   for (const list of lists) putBack(list, pictures, figures);
-  for (const figure of figures) if (figure.key.startsWith('picture:')) postMessage({ type: 'figure', figure });
+  for (const figure of figures) if (figure.key.startsWith('picture:')) send(figure);
+  send(null, true);
   postMessage({ type: 'done' });
 };

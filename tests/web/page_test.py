@@ -10,6 +10,7 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
 
 page, native, examples, axe = (os.path.abspath(arg) for arg in sys.argv[1:5])
 work = tempfile.mkdtemp()
@@ -167,6 +168,17 @@ try:
     thumb.click()
     browser.find_element(By.ID, "close").click()
     browser.save_screenshot(os.path.join(os.path.dirname(page), "gallery.png"))
+    # A long list's run cancelled part of the way, then every file forgotten.
+    with open(os.path.join(given, "long.lst"), "w") as f:
+        f.write(open(os.path.join(given, "pack.lst")).read() * 3000)
+    browser.find_element(By.ID, "file").send_keys(os.path.join(given, "long.lst"))
+    WebDriverWait(browser, 30).until(lambda b: b.find_element(By.ID, "cancel").is_enabled())
+    browser.find_element(By.ID, "cancel").click()
+    WebDriverWait(browser, 30).until(lambda b: "cancelled" in b.find_element(By.ID, "status").text)
+    check(len(browser.find_elements(By.TAG_NAME, "figure")) < 9000, "not cancelled")
+    browser.find_element(By.ID, "clear").click()
+    WebDriverWait(browser, 30).until(lambda b: not b.find_elements(By.TAG_NAME, "figure"))
+    check(browser.find_element(By.ID, "first").is_displayed(), "no first screen after Clear")
 finally:
     browser.quit()
     shutil.rmtree(work)
