@@ -16,7 +16,7 @@ cmake --workflow --preset ci
 cmake --workflow --preset asan
 cmake --workflow --preset fuzz
 bash fuzz/run.sh "${FUZZ_SECONDS:-30}"
-# The page, tested against the ci build's programs; the Windows zip ships it.
+# The page, tested in Node and Chromium against native programs of its own; the Windows zip ships it.
 cmake --workflow --preset web
 cmake --workflow --preset windows
 cmake --workflow --preset bench
