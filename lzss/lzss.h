@@ -156,8 +156,10 @@ struct LzssLossy {
 // references copy other bytes than the data's inside [lossy.from, lossy.to)
 // where the stream is otherwise too large, and changing as little as
 // lossy.cost counts: the parse that costs least in bits plus a weight times
-// the changes, with the largest weight whose parse fits, then lengthened as
-// lzss_encode_into lengthens.  `*changed` is what the stream decodes to.
+// the changes, with the largest weight whose parse fits; then the changes it
+// does not need undone, the costliest first, as many as leave a stream that
+// fits; lengthened as lzss_encode_into lengthens.  `*changed` is what the
+// stream decodes to.
 // kLzssTooLarge when even changes of no weight do not make it fit.
 int lzss_encode_lossy(const uint8_t* data, size_t size, const LzssLossy& lossy, uint64_t target,
                       std::vector<uint8_t>* out, std::vector<uint8_t>* changed);

@@ -568,7 +568,33 @@ int lzss_encode_lossy(const uint8_t* data, size_t size, const LzssLossy& lossy, 
         (fits ? low : high) = middle;
         if (fits) changed->swap(planned);
     }
-    *out = write_stream(carry ? data : changed->data(), best);
+    // Changes the fit does not need are undone, the most visible first: as many as leave a
+    // stream of the data that still fits (the changed data's own smallest parse is never longer
+    // than the one that made it).
+    std::vector<size_t> at;
+    for (size_t i = lossy.from; i < lossy.to; i++)
+        if ((*changed)[i] != data[i]) at.push_back(i);
+    auto seen = [&](size_t i) { return lossy.cost[(*changed)[i] * 256 + data[i]]; };
+    std::stable_sort(at.begin(), at.end(), [&](size_t a, size_t b) { return seen(a) > seen(b); });
+    size_t undone = 0, most = at.size();
+    bool again = false; // a stream of the changed data itself was found
+    std::vector<uint8_t> tried;
+    for (bool first = true; first || undone < most; first = false) {
+        const size_t count = first ? 0 : (undone + most + 1) / 2;
+        tried = *changed;
+        for (size_t k = 0; k < count; k++)
+            tried[at[k]] = data[at[k]];
+        Parse p = parse(tried.data(), size, options);
+        if (fit(p, target) == kLzssEncoded) {
+            undone = count, best = std::move(p), planned.swap(tried), again = true;
+        } else if (first) {
+            break; // the stream that made it stays
+        } else {
+            most = count - 1;
+        }
+    }
+    if (again) changed->swap(planned);
+    *out = write_stream(again || !carry ? changed->data() : data, best);
     return kLzssEncoded;
 }
 
