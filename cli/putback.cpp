@@ -135,8 +135,8 @@ bool pack_into(const std::string& picture, const Entry& entry, const std::vector
     fit.target_size = static_cast<uint64_t>(entry.size);
     int result = lzss_encode_into(image.data(), image.size(), stream, fit);
     const long long needs = static_cast<long long>(stream->size()), holds = entry.size;
-    const std::vector<uint8_t> unchanged = options.fit ? image : std::vector<uint8_t>();
     if (result == kLzssTooLarge && options.fit) {
+        const std::vector<uint8_t> unchanged = image;
         result = fit_changed(image, entry.size, stream);
         if (result == kLzssTooLarge) report(MSG_CANNOT_FIT, picture.c_str(), holds);
         *changes = kzp_changes(unchanged, image);
