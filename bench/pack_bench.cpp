@@ -74,9 +74,8 @@ void BM_Encode(benchmark::State& state, SampleKind kind) {
 // tools wrote it, at the sizes of game pictures: the room an edit has in its
 // entry.
 void BM_GreedySlack(benchmark::State& state, SampleKind kind) {
-    const std::vector<uint8_t> image =
-        make_sample_image(kind, static_cast<int32_t>(state.range(0)),
-                          static_cast<int32_t>(state.range(1)));
+    const std::vector<uint8_t> image = make_sample_image(kind, static_cast<int32_t>(state.range(0)),
+                                                         static_cast<int32_t>(state.range(1)));
     size_t greedy = 0;
     for (auto _ : state)
         greedy = lzss_encode(image, {0, true}).size();

@@ -2,8 +2,8 @@
 #       -D OUT=... -P assemble.cmake
 # Puts the licences of the libraries the page holds, the module, the worker,
 # fflate and the page's script into the page's HTML: one file.  "</script" never ends an inlined script early.
-# The content security policy allows the two scripts that run and the style by their SHA-256
-# hashes (the module and the worker are text the worker is made of).
+# The content security policy allows the script that runs and the style by their SHA-256
+# hashes (the module, the worker and fflate are text the worker is made of).
 
 # The base64 of the bytes that `hex` spells.
 function(base64 hex out)
@@ -51,7 +51,7 @@ foreach(part MODULE WORKER FFLATE SCRIPT)
   file(READ ${${part}} text)
   string(REPLACE "</script" "<\\/script" text "${text}")
   string(REPLACE "/*${part}*/" "${text}" page "${page}")
-  if(part MATCHES "^(FFLATE|SCRIPT)$")
+  if(part MATCHES "^SCRIPT$")
     hash("${text}" digest)
     string(APPEND scripts "${digest} ")
   endif()

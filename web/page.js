@@ -1,24 +1,27 @@
 // The page: opens files (the file input and drag and drop), hands them to the
 // worker, which runs quorbin and quorbin-pack over them, and shows what comes
-// back: a figure a picture with its downloads, a viewer, one zip of them all.
+// back: a figure a picture, drawn as it scrolls into view, with its downloads
+// (made when asked for), a viewer, one zip of them all.
 'use strict';
 
 const $ = (id) => document.getElementById(id);
-const source = $('quorbin-module').textContent + '\n' + $('quorbin-worker').textContent;
+const source = ['quorbin-module', 'quorbin-worker', 'fflate'].map((id) => $(id).textContent).join('\n');
 const worker = new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
 let urls = []; // the blob: URLs of the figures shown, released when they go
 let figures = [];
+let drawn = 0; // figures[0 .. drawn) are in the gallery
 
-// Reads the files (a folder dropped among them is left out, and said so) and hands them to the worker.
+// Asks the worker for a file or a picture's pixels; the answer comes to `then`.
+const waiting = new Map();
+let asked = 0;
+function ask(message, then) {
+  waiting.set(++asked, then);
+  worker.postMessage({ ...message, id: asked });
+}
+
+// Hands the files to the worker, which reads them.
 function open(files) {
-  Promise.allSettled(
-    Array.from(files, (file) => file.arrayBuffer().then((bytes) => ({ name: file.name, bytes })))
-  ).then((results) => {
-    const list = results.filter((r) => r.status === 'fulfilled').map((r) => r.value);
-    const folders = Array.from(files, (file) => file.name).filter((name, i) => results[i].status === 'rejected');
-    if (folders.length) $('notes').append(span('note', `${folders.join(', ')}: a folder cannot be opened; open the files in it.`));
-    if (list.length) worker.postMessage({ files: list, backOptions: backOptions() }, list.map((file) => file.bytes));
-  });
+  worker.postMessage({ files: Array.from(files), backOptions: backOptions() });
 }
 
 // quorbin-pack's options for putting pictures back, as the boxes say; a
@@ -48,14 +51,31 @@ document.addEventListener('drop', (event) => {
   open(event.dataTransfer.files);
 });
 
-function link(file) {
-  const url = URL.createObjectURL(new Blob([file.bytes]));
-  urls.push(url);
+// A download link of `name`, made by the worker when first clicked (`what`
+// says which: a figure's key and extension, or an archive put back).
+function link(name, what) {
   const a = document.createElement('a');
-  a.href = url;
-  a.download = file.name;
-  a.textContent = file.name;
+  a.href = '#';
+  a.download = name;
+  a.textContent = name;
+  a.addEventListener('click', (event) => {
+    if (a.href.startsWith('blob:')) return;
+    event.preventDefault();
+    ask(what, (message) => {
+      a.href = URL.createObjectURL(new Blob([message.bytes]));
+      urls.push(a.href);
+      a.click();
+    });
+  });
   return a;
+}
+
+function image(bytes, alt) {
+  const img = document.createElement('img');
+  img.src = URL.createObjectURL(new Blob([bytes], { type: 'image/png' }));
+  urls.push(img.src);
+  img.alt = alt;
+  return img;
 }
 
 function span(className, text) {
@@ -68,21 +88,16 @@ function span(className, text) {
 function show(figure) {
   const element = document.createElement('figure');
   element.dataset.key = figure.key;
-  const png = figure.files.find((file) => file.name.endsWith('.png'));
-  if (figure.view && png) {
-    const img = document.createElement('img');
-    img.src = URL.createObjectURL(new Blob([png.bytes], { type: 'image/png' }));
-    urls.push(img.src);
-    img.alt = figure.stem;
-    img.loading = 'lazy';
+  if (figure.view) {
     const button = document.createElement('button');
     button.className = 'thumb';
     button.setAttribute('aria-label', `View ${figure.stem}`);
     button.addEventListener('click', () => view(figure, button));
-    button.append(img);
+    ask({ file: figure.key, ext: 'png' }, (message) => button.append(image(message.bytes, figure.stem)));
     element.append(button);
+  } else {
+    element.className = 'failed';
   }
-  if (!figure.view) element.className = 'failed';
   const caption = document.createElement('figcaption');
   caption.append(figure.stem);
   if (figure.view) {
@@ -94,22 +109,17 @@ function show(figure) {
   const loose = figure.putBack && figure.putBack.back ? [] : figure.messages;
   for (const message of loose) caption.append(document.createElement('br'), span('message', message));
   const links = document.createElement('div');
-  figure.files.forEach((file) => links.append(link(file)));
+  if (figure.view)
+    for (const ext of ['png', 'bmp', 'kzp']) links.append(link(figure.stem + '.' + ext, { file: figure.key, ext }));
   if (figure.putBack) {
     const back = figure.putBack;
-    if (back.picture) {
-      const img = document.createElement('img');
-      img.src = URL.createObjectURL(new Blob([back.picture], { type: 'image/png' }));
-      urls.push(img.src);
-      img.alt = `${figure.stem} as it went back`;
-      caption.append(img);
-    }
+    if (back.picture) caption.append(image(back.picture, `${figure.stem} as it went back`));
     for (const message of back.messages)
       caption.append(document.createElement('br'), span(back.back ? 'back' : 'message', message));
     // The archive it went back into, on a line of its own.
     if (back.back) {
       const line = span('back', 'back into ');
-      back.archives.forEach((file, i) => line.append(i ? ', ' : '', link(file)));
+      back.archives.forEach((path, i) => line.append(i ? ', ' : '', link(path.split('/').pop(), { file: path })));
       line.append(`, its entry of ${back.list}`);
       caption.append(document.createElement('br'), line);
     }
@@ -119,13 +129,40 @@ function show(figure) {
   $('gallery').append(element);
 }
 
+// Draws figures while the end of the gallery is within a window's height of the view.
+function fill() {
+  const more = $('more');
+  while (drawn < figures.length && more.getBoundingClientRect().top < 2 * innerHeight)
+    for (const end = Math.min(drawn + 24, figures.length); drawn < end; ) show(figures[drawn++]);
+}
+new IntersectionObserver(fill, { rootMargin: '100% 0px' }).observe($('more'));
+
+let zip = []; // the pieces of the zip coming
 worker.onmessage = (event) => {
   const message = event.data;
   const progress = $('progress');
-  if (message.type === 'start') {
+  if (message.id) {
+    waiting.get(message.id)(message);
+    waiting.delete(message.id);
+  } else if (message.type === 'zip') {
+    zip.push(message.chunk);
+    if (!message.final) return;
+    const a = $('zip-link');
+    if (a.href) URL.revokeObjectURL(a.href);
+    a.href = URL.createObjectURL(new Blob(zip, { type: 'application/zip' }));
+    zip = [];
+    a.download = 'quorbin-' + $('format').value + '.zip';
+    a.textContent = a.download;
+    a.hidden = false;
+    $('zip').disabled = false;
+    a.click();
+  } else if (message.type === 'note') {
+    $('notes').append(span('note', message.note));
+  } else if (message.type === 'start') {
     urls.forEach((url) => URL.revokeObjectURL(url));
     urls = [];
     figures = [];
+    drawn = 0;
     $('gallery').replaceChildren();
     $('notes').replaceChildren(...message.notes.map((note) => span('note', note)));
     $('zip-link').hidden = true;
@@ -137,7 +174,7 @@ worker.onmessage = (event) => {
     $('cancel').disabled = false;
   } else if (message.type === 'figures') {
     figures.push(...message.figures);
-    message.figures.forEach(show);
+    fill();
     progress.value = figures.length;
     $('status').textContent = `${figures.length} of ${progress.max}`;
   } else {
@@ -151,24 +188,10 @@ worker.onmessage = (event) => {
   }
 };
 
-// One zip of every picture in the chosen format, stored as it is.
+// One zip of every picture in the chosen format, made by the worker.
 $('zip').addEventListener('click', () => {
-  const ext = '.' + $('format').value;
-  const files = {};
-  for (const figure of figures)
-    for (const file of figure.files) {
-      if (!file.name.endsWith(ext)) continue;
-      let name = file.name;
-      for (let n = 2; name in files; n++) name = file.name.slice(0, -ext.length) + '-' + n + ext;
-      files[name] = file.bytes;
-    }
-  const a = $('zip-link');
-  if (a.href) URL.revokeObjectURL(a.href);
-  a.href = URL.createObjectURL(new Blob([fflate.zipSync(files, { level: 0 })]));
-  a.download = 'quorbin-' + $('format').value + '.zip';
-  a.textContent = a.download;
-  a.hidden = false;
-  a.click();
+  $('zip').disabled = true;
+  worker.postMessage({ zip: $('format').value });
 });
 
 // The viewer: the picture at 1× to 16×, its palette as 16 × 16 cells, and
@@ -210,20 +233,23 @@ function draw() {
   }
 }
 
-// Opens the viewer on `figure`; focus goes back to `opener` when it closes.
+// Opens the viewer on `figure`, once the worker sent its pixels; focus goes
+// back to `opener` when it closes.
 let opener = null;
 function view(figure, from) {
-  viewed = figure;
   opener = from;
-  $('viewer-title').textContent = `${figure.stem}, ${figure.view.width} × ${figure.view.height}`;
-  draw();
-  $('pointer').textContent = '';
-  $('zoomed').style.width = '0';
-  $('viewer').showModal();
-  // The largest whole zoom at which the picture fits the window beside the palette, at least 1×.
-  const room = Math.min(innerWidth - 330, innerWidth * 0.9) / figure.view.width;
-  $('zoom').value = Math.max(1, Math.min(16, Math.floor(room), Math.floor((innerHeight * 0.7) / figure.view.height)));
-  scale();
+  ask({ view: figure.key }, ({ pixels, palette }) => {
+    viewed = { ...figure, view: { ...figure.view, pixels, palette } };
+    $('viewer-title').textContent = `${figure.stem}, ${figure.view.width} × ${figure.view.height}`;
+    draw();
+    $('pointer').textContent = '';
+    $('zoomed').style.width = '0';
+    $('viewer').showModal();
+    // The largest whole zoom at which the picture fits the window beside the palette, at least 1×.
+    const room = Math.min(innerWidth - 330, innerWidth * 0.9) / figure.view.width;
+    $('zoom').value = Math.max(1, Math.min(16, Math.floor(room), Math.floor((innerHeight * 0.7) / figure.view.height)));
+    scale();
+  });
 }
 
 $('zoom').addEventListener('input', () => scale());
@@ -234,7 +260,10 @@ $('zoomed').addEventListener('wheel', (event) => {
   scale(event.clientX - pane.left, event.clientY - pane.top);
 });
 $('close').addEventListener('click', () => $('viewer').close());
-$('viewer').addEventListener('close', () => opener && opener.focus());
+$('viewer').addEventListener('close', () => {
+  viewed = null;
+  opener.focus();
+});
 $('viewer').addEventListener('keydown', (event) => {
   const step = { '+': 1, '=': 1, '-': -1, '−': -1 }[event.key];
   if (!step) return;

@@ -1,12 +1,18 @@
 // The page's worker: runs quorbin and quorbin-pack (the module, createQuorbin)
 // over the files the page opened, and sends back one figure a picture, as the
-// programs name, convert, pack and put back each one.
+// programs name, convert, pack and put back each one.  A figure is the facts
+// of a picture (its name, size, colours and messages); its files (PNG, BMP,
+// KZP) are made again when the page asks for one, for a thumbnail, the
+// viewer, a download or the zip of them all.  An opened file is held once:
+// in the module's file system at /in, or when big, not at all: mounted at
+// /files as it is (WORKERFS, linked into /in), the programs read the parts
+// they need from the browser's own copy.
 'use strict';
 
 let quorbin = null;
 let lines = []; // standard error of the run going on
-const cache = new Map(); // figures already made, by key
-const opened = new Map(); // name -> bytes
+const cache = new Map(); // figures already made, by key ({note}: a file that made none)
+const opened = new Map(); // name -> { file, head: its first 4096 bytes }
 let backOptions = []; // quorbin-pack's options for putting pictures back: -n, -d, -F
 
 const ready = createQuorbin({
@@ -14,7 +20,7 @@ const ready = createQuorbin({
   printErr: (line) => lines.push(line),
 }).then((module) => {
   quorbin = module;
-  for (const dir of ['/in', '/out', '/work']) quorbin.FS.mkdir(dir);
+  for (const dir of ['/in', '/files', '/out', '/work', '/back']) quorbin.FS.mkdir(dir);
 });
 
 // Runs a program in `dir` with `args`; its exit status and messages.
@@ -63,24 +69,31 @@ function text(pointer) {
   return quorbin.UTF8ToString(pointer);
 }
 
-// The lines of four fields of the list at `path`.
+// The lines of the list at `path`, each "archive\toffset\tsize\tentry" (a
+// list of 100,000 lines is held as that many short strings).
 function listLines(path) {
   return text(quorbin.ccall('qb_list_lines', 'number', ['string'], [path]))
     .split('\n')
-    .filter((line) => line)
-    .map((line) => {
-      const [archive, offset, size, entry] = line.split('\t');
-      return { archive, offset, size, entry };
-    });
+    .filter((line) => line);
 }
 
-function stem(name) {
-  return text(quorbin.ccall('qb_stem', 'number', ['string'], [name]));
+function parse(line) {
+  const [archive, offset, size, entry] = line.split('\t');
+  return { archive, offset, size, entry };
 }
 
-function baseName(name) {
-  return text(quorbin.ccall('qb_base_name', 'number', ['string'], [name]));
+const archiveOf = (line) => line.slice(0, line.indexOf('\t'));
+
+// The answers of a call of the module that only reads its argument, remembered.
+function remembered(call) {
+  const answers = new Map();
+  return (name) => {
+    if (!answers.has(name)) answers.set(name, text(quorbin.ccall(call, 'number', ['string'], [name])));
+    return answers.get(name);
+  };
 }
+const stem = remembered('qb_stem');
+const baseName = remembered('qb_base_name'); // the file quorbin-pack -l writes for an archive
 
 // The opened file that a list's archive name names: by its base name.
 function archiveFor(name) {
@@ -96,20 +109,20 @@ function classify() {
   const lists = [];
   const archives = new Set();
   const notes = [];
-  for (const [name, bytes] of opened) {
-    const png = bytes.length >= 8 && bytes[0] === 0x89 && bytes[1] === 0x50 && bytes[2] === 0x4e;
-    if (png || (bytes.length >= 2 && bytes[0] === 0x42 && bytes[1] === 0x4d)) {
+  for (const [name, { head }] of opened) {
+    const png = head.length >= 8 && head[0] === 0x89 && head[1] === 0x50 && head[2] === 0x4e;
+    if (png || (head.length >= 2 && head[0] === 0x42 && head[1] === 0x4d)) {
       pictures.push(name);
       continue;
     }
     // A list has no NUL bytes; archives and KZP files nearly always have some.
-    if (bytes.subarray(0, 4096).includes(0)) continue;
+    if (head.includes(0)) continue;
     const all = listLines('/in/' + name);
-    const named = all.filter((line) => archiveFor(line.archive));
-    const lacking = [...new Set(all.filter((line) => !archiveFor(line.archive)).map((line) => baseName(line.archive)))];
+    const named = all.filter((line) => archiveFor(archiveOf(line)));
+    const lacking = [...new Set(all.filter((line) => !archiveFor(archiveOf(line))).map((line) => baseName(archiveOf(line))))];
     if (lacking.length) notes.push(`${name} names ${lacking.join(', ')}: open ${lacking.length > 1 ? 'them' : 'it'} too.`);
     if (all.length) lists.push({ name, lines: named });
-    named.forEach((line) => archives.add(archiveFor(line.archive)));
+    named.forEach((line) => archives.add(archiveFor(archiveOf(line))));
   }
   const listed = new Set(lists.map((list) => list.name));
   const kzp = [...opened.keys()].filter(
@@ -118,65 +131,82 @@ function classify() {
   return { pictures, lists, kzp, notes };
 }
 
-// The figure of an image quorbin converts with `args` (its input last, or
-// -l and a list): the PNG and BMP files quorbin writes, the KZP file
-// quorbin-pack writes of that BMP file, and what the page shows of it.
-function convert(key, title, name, args) {
+// Where a figure's picture comes from, by key: an opened file's name (a KZP
+// file or a picture) or a list's line (as listLines gives it).
+const sources = new Map();
+
+// The name of the picture `key` names (the outputs' stem is its stem).
+const nameOf = (key) => (key.startsWith('entry:') ? parse(sources.get(key)).entry : sources.get(key));
+
+// Makes the files of figure `key` in /out, as the programs write them, and
+// gives the messages of the run that wrote the one with extension `ext`.  A
+// KZP file or an entry: quorbin's PNG or BMP file, and the KZP file
+// quorbin-pack writes of that BMP file.  A picture opened: the KZP file
+// quorbin-pack makes of it, and that file's PNG or BMP file.
+function make(key, ext) {
+  const source = sources.get(key), base = stem(nameOf(key));
+  const format = ext === 'png' ? ['-f', 'png'] : [];
   clear('/out');
-  const png = run('quorbin', '/out', ['-f', 'png', ...args]);
-  const bmp = run('quorbin', '/out', args);
-  return describe(key, title, name, bmp.messages.length ? bmp.messages : png.messages);
+  if (key.startsWith('picture:')) {
+    const made = run('quorbin-pack', '/in', ['-C', '/out', source]);
+    if (ext === 'kzp' || !readIfThere('/out/' + base + '.kzp')) return made.messages;
+    return run('quorbin', '/out', [...format, base + '.kzp']).messages;
+  }
+  let input = ['/in/' + source];
+  if (key.startsWith('entry:')) {
+    const line = parse(source);
+    quorbin.FS.writeFile('/work/one', [archiveFor(line.archive), line.offset, line.size, line.entry].join(' ') + '\n');
+    input = ['-c', '/in/', '-l', '/work/one'];
+  }
+  const made = run('quorbin', '/out', [...format, ...input]);
+  if (ext === 'kzp') run('quorbin-pack', '/out', [base + '.bmp']);
+  return made.messages;
 }
 
-// The figure of the files in /out (packing the BMP file into the KZP file
-// first unless that is there).
-function describe(key, title, name, messages) {
-  const base = stem(name);
-  const figure = { key, title, stem: base, messages, files: [] };
-  if (readIfThere('/out/' + base + '.bmp') && !readIfThere('/out/' + base + '.kzp'))
-    run('quorbin-pack', '/out', [base + '.bmp']);
-  for (const ext of ['png', 'bmp', 'kzp']) {
-    const bytes = readIfThere('/out/' + base + '.' + ext);
-    if (bytes && bytes.length) figure.files.push({ name: base + '.' + ext, bytes });
-  }
+// The bytes of a figure's file with extension `ext`, made again (null when
+// the programs make none).
+function file(key, ext) {
+  make(key, ext);
+  const bytes = readIfThere('/out/' + stem(nameOf(key)) + '.' + ext);
+  return bytes && bytes.length ? bytes : null;
+}
+
+// The figure of the picture `key` names, from `source`: its facts, read from
+// its BMP file, and the names of its files.
+function figure(key, title, source) {
+  sources.set(key, source);
+  const messages = make(key, 'bmp'), base = stem(nameOf(key));
+  const figure = { key, title, stem: base, messages };
   const info = quorbin._malloc(20);
   if (quorbin.ccall('qb_picture', 'number', ['string', 'number'], ['/out/' + base + '.bmp', info]) === 0) {
-    const [width, height, colours, pixels, palette] = Array.from(
-      new Int32Array(quorbin.HEAP32.buffer, info, 5)
-    );
-    figure.view = {
-      width,
-      height,
-      colours,
-      pixels: quorbin.HEAPU8.slice(pixels, pixels + width * height),
-      palette: quorbin.HEAPU8.slice(palette, palette + 1024),
-    };
+    const [width, height, colours] = Array.from(new Int32Array(quorbin.HEAP32.buffer, info, 3));
+    figure.view = { width, height, colours };
   }
   quorbin._free(info);
   return figure;
 }
 
-// A picture opened: the KZP file quorbin-pack makes of it, and that file's
-// PNG and BMP files.
-function pack(name) {
-  clear('/out');
-  const packed = run('quorbin-pack', '/in', ['-C', '/out', name]);
-  const base = stem(name);
-  if (!readIfThere('/out/' + base + '.kzp')) return describe('picture:' + name, name, name, packed.messages);
-  run('quorbin', '/out', ['-f', 'png', base + '.kzp']);
-  return describe('picture:' + name, name, name, run('quorbin', '/out', [base + '.kzp']).messages);
+// The pixels and palette of a figure's picture, for the viewer.
+function pixels(key) {
+  file(key, 'bmp');
+  const info = quorbin._malloc(20);
+  quorbin.ccall('qb_picture', 'number', ['string', 'number'], ['/out/' + stem(nameOf(key)) + '.bmp', info]);
+  const [width, height, , at, palette] = Array.from(new Int32Array(quorbin.HEAP32.buffer, info, 5));
+  quorbin._free(info);
+  return { pixels: quorbin.HEAPU8.slice(at, at + width * height), palette: quorbin.HEAPU8.slice(palette, palette + 1024) };
 }
 
 // Pictures whose stems name entries of `list` go back into its archives as
 // quorbin-pack -l puts them (with the options chosen): each alone for its
-// own messages, then all of them in one run, which writes the archives; the
-// entry of each picture put back is converted again from its new archive, to
-// show it as it went in.
-function putBack(list, pictures, figures) {
-  const entries = new Set(list.lines.map((line) => stem(line.entry)));
+// own messages, then all of them in one run, which writes the archives (kept
+// in /back/N); the entry of each picture put back is converted again from
+// its new archive, to show it as it went in.
+function putBack(list, number, pictures, figures) {
+  const lines = list.lines.map(parse);
+  const entries = new Set(lines.map((line) => stem(line.entry)));
   const chosen = pictures.filter((name) => entries.has(stem(name)));
   if (!chosen.length) return;
-  const text = list.lines
+  const text = lines
     .map((line) => [archiveFor(line.archive), line.offset, line.size, line.entry].join(' '))
     .join('\n');
   quorbin.FS.writeFile('/work/list', text + '\n');
@@ -188,9 +218,10 @@ function putBack(list, pictures, figures) {
   }
   clear('/out');
   const all = run('quorbin-pack', '/in', [...options, ...chosen]);
-  const archives = quorbin.FS.readdir('/out')
-    .filter((name) => name !== '.' && name !== '..')
-    .map((name) => ({ name, bytes: quorbin.FS.readFile('/out/' + name) }));
+  const dir = '/back/' + number;
+  quorbin.FS.mkdir(dir);
+  const archives = quorbin.FS.readdir('/out').filter((name) => name !== '.' && name !== '..');
+  archives.forEach((name) => quorbin.FS.rename('/out/' + name, dir + '/' + name));
   for (const name of chosen) {
     const figure = figures.find((f) => f.key === 'picture:' + name);
     const mine = all.messages.filter((line) => line.includes("'" + name + "'"));
@@ -198,22 +229,49 @@ function putBack(list, pictures, figures) {
     // Back when it went back alone and the run of all said nothing more of it.
     const said = alone.get(name).messages;
     const back = alone.get(name).status === 0 && archives.length > 0 && mine.every((m) => said.includes(m));
-    const line = list.lines.find((l) => stem(l.entry) === stem(name));
+    const line = lines.find((l) => stem(l.entry) === stem(name));
     let picture = null;
     if (back) {
       clear('/work/back');
       quorbin.FS.writeFile('/work/one', [archiveFor(line.archive), line.offset, line.size, line.entry].join(' ') + '\n');
-      run('quorbin', '/work/back', ['-f', 'png', '-c', '/out/', '-l', '/work/one']);
+      run('quorbin', '/work/back', ['-f', 'png', '-c', dir + '/', '-l', '/work/one']);
       picture = readIfThere('/work/back/' + stem(line.entry) + '.png');
     }
-    figure.putBack = { list: list.name, messages, back, picture, archives: back ? archives : [] };
+    figure.putBack = { list: list.name, messages, back, picture, archives: back ? archives.map((a) => dir + '/' + a) : [] };
   }
 }
 
-// Each message starts a run, which ends the one going on: between figures a
-// run gives way to the messages that came, and stops when another has begun.
-// {clear: true} forgets every file opened; {cancel: true} only ends the run.
+// A zip of the files with extension `ext` of `keys`' figures, stored as they
+// are, made a file at a time and sent to the page in pieces.  A name that two
+// give is stored as NAME-2, NAME-3, ...
+async function zip(keys, ext) {
+  const names = new Set();
+  const archive = new fflate.Zip((error, chunk, final) => {
+    const own = chunk.byteLength === chunk.buffer.byteLength ? chunk : chunk.slice();
+    postMessage({ type: 'zip', chunk: own, final }, [own.buffer]);
+  });
+  for (const key of keys) {
+    const bytes = file(key, ext);
+    if (!bytes) continue;
+    const base = stem(nameOf(key));
+    let name = base + '.' + ext;
+    for (let n = 2; names.has(name); n++) name = base + '-' + n + '.' + ext;
+    names.add(name);
+    const entry = new fflate.ZipPassThrough(name);
+    archive.add(entry);
+    entry.push(bytes, true);
+    await giveWay();
+  }
+  archive.end();
+}
+
+// Messages that start a run (files, options, {clear: true}, {cancel: true})
+// end the one going on: between figures a run gives way to the messages that
+// came, and stops when another has begun.  The others ask for a file
+// ({file: key, ext}, {file: path} for an archive put back), a picture's pixels
+// ({view: key}) or the zip ({zip: ext, keys}), and are answered between figures.
 let runs = 0;
+let shown = []; // the keys of the last run's figures
 const channel = new MessageChannel(); // a task of its own, which timers would delay
 const giveWay = () =>
   new Promise((resume) => {
@@ -221,41 +279,77 @@ const giveWay = () =>
     channel.port2.postMessage(0);
   });
 onmessage = async (event) => {
-  const run = ++runs;
+  const asked = event.data;
   await ready;
-  if (event.data.cancel) return postMessage({ type: 'done', cancelled: true });
-  if (event.data.clear) {
-    for (const name of opened.keys()) quorbin.FS.unlink('/in/' + name);
+  if (asked.file) {
+    const bytes = asked.ext ? file(asked.file, asked.ext) : quorbin.FS.readFile(asked.file);
+    return postMessage({ id: asked.id, bytes }, bytes ? [bytes.buffer] : []);
+  }
+  if (asked.view) {
+    const { pixels: data, palette } = pixels(asked.view);
+    return postMessage({ id: asked.id, pixels: data, palette }, [data.buffer, palette.buffer]);
+  }
+  if (asked.zip) return zip(shown, asked.zip);
+  const run = ++runs;
+  if (asked.cancel) return postMessage({ type: 'done', cancelled: true });
+  const fs = quorbin.FS;
+  if (asked.clear) {
+    for (const name of opened.keys()) fs.unlink('/in/' + name);
     opened.clear();
     cache.clear();
+    sources.clear();
   }
-  if (event.data.backOptions) backOptions = event.data.backOptions;
-  for (const file of event.data.files || []) {
-    const bytes = new Uint8Array(file.bytes);
-    if (opened.has(file.name)) cache.clear(); // a file opened anew: everything again
-    opened.set(file.name, bytes);
-    quorbin.FS.writeFile('/in/' + file.name, bytes);
+  if (asked.backOptions) backOptions = asked.backOptions;
+  // A folder dropped among the files cannot be read, and the module cannot
+  // read beyond 2 GB.  Each read by the mount asks the browser for the bytes
+  // (about a millisecond): small files are read whole.
+  const refused = [];
+  for (const file of asked.files || []) {
+    let bytes = null;
+    try {
+      if (file.size < 2 ** 31) bytes = new FileReaderSync().readAsArrayBuffer(file.size < 2 ** 24 ? file : file.slice(0, 4096));
+    } catch {
+      refused.push(`${file.name}: a folder cannot be opened; open the files in it.`);
+      continue;
+    }
+    if (!bytes) {
+      refused.push(`${file.name}: a file of 2 GB or more is more than the page can read; quorbin, the program, converts it.`);
+      continue;
+    }
+    if (opened.has(file.name)) {
+      cache.clear(); // a file opened anew: everything again
+      fs.unlink('/in/' + file.name);
+    }
+    bytes = new Uint8Array(bytes);
+    opened.set(file.name, { file, head: bytes.slice(0, 4096) });
+    if (file.size < 2 ** 24) fs.writeFile('/in/' + file.name, bytes, { canOwn: true });
+    else fs.symlink('/files/' + file.name, '/in/' + file.name);
   }
+  if (fs.isMountpoint(fs.lookupPath('/files', { follow_mount: false }).node)) fs.unmount('/files');
+  const big = [...opened.values()].filter((o) => o.file.size >= 2 ** 24).map((o) => o.file);
+  fs.mount(fs.filesystems.WORKERFS, { files: big }, '/files');
   const { pictures, lists, kzp, notes } = classify();
-  const jobs = [
-    ...kzp.map((name) => ['kzp:' + name, () => convert('kzp:' + name, name, name, ['/in/' + name])]),
-    ...lists.flatMap((list) =>
-      list.lines.map((line, i) => {
-        const key = 'entry:' + list.name + ':' + i + ':' + archiveFor(line.archive);
-        const title = archiveFor(line.archive) + '/' + line.entry;
-        return [key, () => {
-          const one = [archiveFor(line.archive), line.offset, line.size, line.entry].join(' ');
-          quorbin.FS.writeFile('/work/one', one + '\n');
-          return convert(key, title, line.entry, ['-c', '/in/', '-l', '/work/one']);
-        }];
-      })
-    ),
-    ...pictures.map((name) => ['picture:' + name, () => pack(name)]),
-  ];
-  postMessage({ type: 'start', total: jobs.length, notes });
+  // The figures to make, a key and how to make it each, in the order shown.
+  function* jobs() {
+    for (const name of kzp)
+      yield ['kzp:' + name, () => {
+        const made = figure('kzp:' + name, name, name);
+        // A file that is neither a KZP image nor a list, and not named .kzp, is taken for an archive.
+        if (made.view || /\.kzp$/i.test(name)) return made;
+        return { note: `${name} is no KZP image, and no list open names it: if it is an archive, open its list too.` };
+      }];
+    for (const list of lists)
+      for (const [i, line] of list.lines.entries()) {
+        const archive = archiveFor(archiveOf(line)), key = 'entry:' + list.name + ':' + i + ':' + archive;
+        yield [key, () => figure(key, archive + '/' + parse(line).entry, line)];
+      }
+    for (const name of pictures) yield ['picture:' + name, () => figure('picture:' + name, name, name)];
+  }
+  const total = kzp.length + pictures.length + lists.reduce((sum, list) => sum + list.lines.length, 0);
+  postMessage({ type: 'start', total, notes: [...refused, ...notes] });
   const figures = [];
-  let batch = [], sent = Date.now(), yielded = sent;
-  // Figures go in batches, one at least every 100 ms.
+  let batch = [], sent = 0, yielded = Date.now();
+  // Figures go in batches, one at least every 100 ms (the first at once).
   const send = (figure, last) => {
     if (figure) batch.push(figure);
     if (!last && Date.now() - sent < 100) return;
@@ -264,15 +358,22 @@ onmessage = async (event) => {
     sent = Date.now();
   };
   for (const figure of cache.values()) delete figure.putBack;
-  for (const [key, make] of jobs) {
+  shown = [];
+  for (const [key, make] of jobs()) {
     if (!cache.has(key)) cache.set(key, make());
     const figure = cache.get(key);
-    figures.push(figure);
-    if (!key.startsWith('picture:')) send(figure);
+    if (figure.note) {
+      postMessage({ type: 'note', note: figure.note });
+    } else {
+      figures.push(figure);
+      shown.push(key);
+      if (!key.startsWith('picture:')) send(figure);
+    }
     if (Date.now() - yielded > 20) await giveWay(), (yielded = Date.now());
     if (run !== runs) return;
   }
-  for (const list of lists) putBack(list, pictures, figures);
+  clear('/back');
+  lists.forEach((list, number) => putBack(list, number, pictures, figures));
   for (const figure of figures) if (figure.key.startsWith('picture:')) send(figure);
   send(null, true);
   postMessage({ type: 'done' });
