@@ -111,7 +111,7 @@ int convert_file(const std::string& path, const Options& options) {
     // An input whose size cannot be told is read to its end.
     const int64_t size = file_size(input);
     if (create_image_file(options.format, output_path, input, size < 0 ? INT64_MAX : size, nullptr))
-        std::printf("OK\n");
+        say("OK\n");
     std::fclose(input);
     return 1;
 }

@@ -76,7 +76,7 @@ std::FILE* start_job(const std::string& path, const Options& options, const char
         return nullptr;
     }
     make_output_name(output_path, path, options.work_dir, ext);
-    std::fputs(progress_line(path, output_path).c_str(), stdout);
+    say("%s", progress_line(path, output_path).c_str());
     return input;
 }
 

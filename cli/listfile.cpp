@@ -111,10 +111,8 @@ int convert_archive_entry(const std::string& archive_path, int64_t offset, int64
     }
     std::string output_path;
     make_output_name(output_path, entry_name, options.work_dir, format_extension(options.format));
-    std::printf("%s/%-16s -> %s ... ", archive_path.c_str(), entry_name.c_str(),
-                output_path.c_str());
-    if (create_image_file(options.format, output_path, archive, stored_size, list_id))
-        std::printf("OK\n");
+    say("%s/%-16s -> %s ... ", archive_path.c_str(), entry_name.c_str(), output_path.c_str());
+    if (create_image_file(options.format, output_path, archive, stored_size, list_id)) say("OK\n");
     std::fclose(archive);
     return 1;
 }

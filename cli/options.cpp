@@ -1,7 +1,9 @@
 #include "options.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "host.h"
@@ -20,7 +22,36 @@ bool equals_any_case(const char* text, const char* lower) {
 
 namespace {
 
-std::string held_line;
+// Each thread's: the progress line held, and the transcript its output goes to (none: the
+// standard streams).
+thread_local std::string held_line;
+thread_local Transcript* transcript = nullptr;
+
+// Writes `text` to standard output, or to the transcript.
+void out(const std::string& text) {
+    if (!transcript) {
+        std::fputs(text.c_str(), stdout);
+    } else if (!text.empty()) {
+        transcript->push_back({false, text});
+    }
+}
+
+std::string format_text(const char* format, va_list args) {
+    va_list again;
+    va_copy(again, args);
+    std::string text(static_cast<size_t>(std::max(0, std::vsnprintf(nullptr, 0, format, again))),
+                     '\0');
+    va_end(again);
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
+    return text;
+}
+
+// Standard output flushed, then `text` on standard error.
+void err(const std::string& text) {
+    if (transcript) return transcript->push_back({true, text});
+    std::fflush(stdout);
+    std::fputs(text.c_str(), stderr);
+}
 
 } // namespace
 
@@ -29,13 +60,28 @@ void hold_progress(const std::string& line) {
 }
 
 void report(const char* format, ...) {
-    std::fputs(held_line.c_str(), stdout);
+    out(held_line);
     held_line.clear();
-    std::fflush(stdout);
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    err(format_text(format, args));
     va_end(args);
+}
+
+void say(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    out(format_text(format, args));
+    va_end(args);
+}
+
+void record_output(Transcript* to) {
+    transcript = to;
+}
+
+void replay(const Transcript& pieces) {
+    for (const auto& [to_error, text] : pieces)
+        to_error ? err(text) : out(text);
 }
 
 int start_run(int argc, char** argv, const Program& program, Options& options,
@@ -98,6 +144,11 @@ int parse_options(int argc, const char* const* argv, Options& options, const cha
             break;
         case 'c':
             options.archive_dir = value;
+            break;
+        case 'j':
+            options.jobs = std::atoi(value);
+            if (options.jobs < 1 || std::strspn(value, "0123456789") != std::strlen(value))
+                return kOptionsBad;
             break;
         default: // 'f'
             if (equals_any_case(value, "bmp")) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 enum OutputFormat : int { kFormatBmp, kFormatPng };
@@ -19,6 +20,7 @@ struct Options {
     bool nearest = false;     // quorbin-pack -n: colours a palette lacks take the nearest ones
     bool dither = false;      // quorbin-pack -d: those diffuse their error (implies -n)
     bool fit = false;         // quorbin-pack -F: change a picture until it fits its entry
+    int jobs = 0;             // -j: entries converted at once; 0: as many as there are processors
 };
 
 enum OptionsResult : int {
@@ -27,7 +29,7 @@ enum OptionsResult : int {
     kOptionsVersion = -3, // "--version"
 };
 
-// Scans argv[1..]: "-l FILE", "-C DIR", "-c DIR", "-f bmp|png", "-p FILE",
+// Scans argv[1..]: "-l FILE", "-C DIR", "-c DIR", "-f bmp|png", "-j N" (N > 0), "-p FILE",
 // "-P", "-n", "-d" and "-F" (only the second character counts; the value, for all but the last
 // four, is
 // always the next argument; the format in any letter case), and the requests
@@ -66,3 +68,16 @@ void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Holds a progress line that is printed only if a message follows it (an
 // empty text drops it): for jobs whose line, when they succeed, comes later.
 void hold_progress(const std::string& line);
+
+// Writes a formatted text to standard output.
+void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// What a thread wrote, in order: each piece for standard error (true) or output.
+using Transcript = std::vector<std::pair<bool, std::string>>;
+
+// From now on, what this thread says and reports goes into `to` (nullptr: to
+// the standard streams again).
+void record_output(Transcript* to);
+
+// Writes a transcript as the same calls of say and report would have written it.
+void replay(const Transcript& pieces);

@@ -182,7 +182,7 @@ int pack_file(const std::string& path, const Options& options, const std::vector
     if (!open_part(output_path, protect, 2, &out)) return 0;
     const bool written = std::fwrite(stream.data(), 1, stream.size(), out.file) == stream.size();
     if (!finish_part(output_path, out, written ? kConvertOk : kConvertWriteError)) return 0;
-    std::printf("OK\n");
+    say("OK\n");
     report_nearest(path, mapped);
     return 1;
 }

@@ -358,7 +358,7 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
             if (failure) {
                 report(failure, path.c_str());
             } else {
-                std::printf("OK\n");
+                say("OK\n");
                 report_nearest(patch.picture, patch.mapped);
                 if (patch.changes.pixels)
                     report(MSG_FITTED, patch.picture.c_str(),

@@ -1,0 +1,97 @@
+#include "batch.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "options.h"
+
+namespace {
+
+std::string folded(std::string name) {
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return name;
+}
+
+// For each job, the last earlier job it must wait for (-1: none).
+std::vector<long> waits(const std::vector<JobFiles>& files) {
+    std::map<std::string, long> read, written;
+    std::vector<long> after(files.size(), -1);
+    auto last = [](const std::map<std::string, long>& by, const std::string& name) {
+        const auto at = by.find(name);
+        return at == by.end() ? -1L : at->second;
+    };
+    for (size_t i = 0; i < files.size(); i++) {
+        const std::string in = folded(files[i].input), out = folded(files[i].output);
+        after[i] = std::max({last(written, out), last(read, out), last(written, in)});
+        read[in] = written[out] = static_cast<long>(i);
+    }
+    return after;
+}
+
+} // namespace
+
+int job_count(int requested) {
+    return requested > 0 ? requested
+                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+void run_jobs(int threads, const std::vector<JobFiles>& files,
+              const std::function<void(size_t)>& job) {
+    const size_t n = files.size();
+    if (threads <= 1 || n <= 1) {
+        for (size_t i = 0; i < n; i++)
+            job(i);
+        return;
+    }
+    const std::vector<long> after = waits(files);
+    std::vector<Transcript> said(n);
+    std::vector<char> done(n, 0);
+    size_t next = 0, written = 0;
+    std::mutex lock;
+    std::condition_variable changed;
+    auto work = [&] {
+        std::unique_lock<std::mutex> held(lock);
+        for (;;) {
+            changed.wait(held, [&] { return next >= n || next < written + threads; });
+            if (next >= n) return;
+            const size_t i = next++;
+            changed.wait(held, [&] { return after[i] < 0 || done[static_cast<size_t>(after[i])]; });
+            held.unlock();
+            record_output(&said[i]);
+            job(i);
+            record_output(nullptr);
+            held.lock();
+            done[i] = 1;
+            changed.notify_all();
+        }
+    };
+    // A thread the system refuses leaves the jobs to those it gave.
+    std::vector<std::thread> helpers;
+    try {
+        for (int k = 0; k < threads; k++)
+            helpers.emplace_back(work);
+    } catch (const std::system_error&) {}
+    if (helpers.empty()) {
+        for (size_t i = 0; i < n; i++)
+            job(i);
+        return;
+    }
+    for (size_t i = 0; i < n; i++) {
+        {
+            std::unique_lock<std::mutex> held(lock);
+            changed.wait(held, [&] { return done[i] != 0; });
+        }
+        replay(said[i]);
+        Transcript().swap(said[i]);
+        std::lock_guard<std::mutex> held(lock);
+        written = i + 1;
+        changed.notify_all();
+    }
+    for (std::thread& helper : helpers)
+        helper.join();
+}
