@@ -547,7 +547,11 @@ TEST(E2E, Table) {
                 expected.erase(row.after[i]);
             else
                 expected[row.after[i]] = row.after[i + 1];
-        for (bool merged : {false, true}) {
+        // As many at once as there are processors, five, and one at a time: the same in every way.
+        for (const char* jobs : {"", "5", "1"}) {
+            const bool merged = jobs[0] == '5';
+            std::vector<std::string> args = row.args;
+            if (*jobs) args.insert(args.begin(), {"-j", jobs});
             TempDir work;
             std::string want[3] = {pack ? "quorbin-pack - BMP to KZP packer" + std::string(31, ' ')
                                         : "quorbin - KZP to BMP converter" + std::string(33, ' ')};
@@ -558,8 +562,8 @@ TEST(E2E, Table) {
             for (const auto& [name, contents] : before)
                 put(work.path, name, contents);
             auto [status, out, err] =
-                run_program(pack ? QUORBIN_PACK_BINARY : QUORBIN_BINARY, row.args, work.path,
-                            io.path, row.input == kClosed ? nullptr : &row.input, merged,
+                run_program(pack ? QUORBIN_PACK_BINARY : QUORBIN_BINARY, args, work.path, io.path,
+                            row.input == kClosed ? nullptr : &row.input, merged,
                             row.name.find("(files of 1 KiB)") != std::string::npos
                                 ? "trap '' XFSZ; ulimit -f 1; "
                                 : "");
