@@ -11,6 +11,11 @@
 
 namespace {
 
+// Jobs a thread may start ahead of the oldest one not yet written: those
+// that ended hold only their messages, so a long job does not keep the
+// others waiting.
+constexpr size_t kAhead = 64;
+
 std::string folded(std::string name) {
     for (char& c : name)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -50,17 +55,26 @@ void run_jobs(int threads, const std::vector<JobFiles>& files,
     }
     const std::vector<long> after = waits(files);
     std::vector<Transcript> said(n);
-    std::vector<char> done(n, 0);
-    size_t next = 0, written = 0;
+    std::vector<char> taken(n, 0), done(n, 0);
+    size_t first = 0, written = 0; // jobs before `first` are all taken
     std::mutex lock;
     std::condition_variable changed;
+    // The first job not taken, within reach, whose earlier jobs of the same files have ended
+    // (n: none now).
+    auto ready = [&] {
+        for (size_t i = first; i < std::min(n, written + kAhead * threads); i++)
+            if (!taken[i] && (after[i] < 0 || done[static_cast<size_t>(after[i])])) return i;
+        return n;
+    };
     auto work = [&] {
         std::unique_lock<std::mutex> held(lock);
         for (;;) {
-            changed.wait(held, [&] { return next >= n || next < written + threads; });
-            if (next >= n) return;
-            const size_t i = next++;
-            changed.wait(held, [&] { return after[i] < 0 || done[static_cast<size_t>(after[i])]; });
+            size_t i = n;
+            changed.wait(held, [&] { return first >= n || (i = ready()) < n; });
+            if (first >= n) return;
+            taken[i] = 1;
+            while (first < n && taken[first])
+                first++;
             held.unlock();
             record_output(&said[i]);
             job(i);

@@ -17,9 +17,11 @@ struct JobFiles {
 int job_count(int requested);
 
 // Runs job(0) ... job(n - 1), `threads` at a time: each job's output and
-// messages are held (see record_output) and written in the jobs' order, and
-// no more than `threads` jobs are started ahead of the oldest one not yet
-// written.  A job starts only when every earlier job whose files it shares
-// (see JobFiles) has ended.  With one thread the jobs run here, one by one.
+// messages are held (see record_output) and written in the jobs' order.  A
+// job starts only when every earlier job whose files it shares (see
+// JobFiles) has ended, the threads taking meanwhile the first jobs that may
+// start, no more than 64 × `threads` ahead of the oldest one not yet written
+// (those ended hold only their messages).  With one thread the jobs run
+// here, one by one.
 void run_jobs(int threads, const std::vector<JobFiles>& files,
               const std::function<void(size_t)>& job);
