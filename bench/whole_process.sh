@@ -59,6 +59,22 @@ for round in 1 2 3; do
     done
 done
 
+# Entries at once: the examples' list repeated to 2,001 entries (each name
+# 667 times, so that the entries of one name run one after another), and the
+# same with every entry's name its own, one at a time and on every core.
+cp "$root/examples/pack.dat" .
+for _ in $(seq 667); do cat "$root/examples/pack.lst"; done >repeated.lst
+awk '{ sub(/\.kzp$/, NR ".kzp", $4); print }' repeated.lst >unique.lst
+for list in repeated unique; do
+    for format in bmp png; do
+        rm -rf jobs && mkdir jobs
+        one=$(average_ms 3 "$build/quorbin" -j 1 -f $format -C jobs -l $list.lst)
+        all=$(average_ms 3 "$build/quorbin" -f $format -C jobs -l $list.lst)
+        echo "$list.lst, $format: -j 1 $one ms, every core ($(nproc)) $all ms," \
+            "ratio $(echo "scale=2; $all / $one" | bc)"
+    done
+done
+
 # quorbin-pack -l: one 2048x2048 picture back into a 100 MB archive, against
 # copying the archive (cp) plus packing the picture as a loose file.  The
 # archive: the photo-like picture compressed greedily (as old game tools

@@ -5,6 +5,7 @@
 // host_windows.cpp; paths are UTF-8 (on POSIX hosts: bytes, used unchanged).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -132,3 +133,9 @@ struct FileLock {
 bool lock_file(const char* path, FileLock* lock);
 
 void unlock_file(FileLock& lock);
+
+// Asks that the block of `size` bytes at `memory` be backed by huge pages
+// where the host gives them on request (Linux's transparent huge pages), so
+// that first touches cost one fault per 2 MiB, not per 4 KiB; parts never
+// touched still cost nothing.  Elsewhere it does nothing.
+void prefer_huge_pages(void* memory, size_t size);

@@ -247,3 +247,5 @@ bool copy_bytes(std::FILE* from, std::FILE* to, int64_t count) {
     }
     return true;
 }
+
+void prefer_huge_pages(void*, size_t) {}

@@ -7,7 +7,10 @@
 
 Buffer allocate(int64_t size) {
     if (size < 0 || static_cast<uint64_t>(size) > SIZE_MAX) return nullptr;
-    return Buffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
+    Buffer buffer(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
+    if (buffer && size >= (int64_t{4} << 20))
+        prefer_huge_pages(buffer.get(), static_cast<size_t>(size));
+    return buffer;
 }
 
 void report_failure(int result, const std::string& output_path) {
