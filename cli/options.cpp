@@ -51,6 +51,7 @@ void err(const std::string& text) {
     if (transcript) return transcript->push_back({true, text});
     std::fflush(stdout);
     std::fputs(text.c_str(), stderr);
+    std::fflush(stderr); // Windows' C runtime can hold what fputs gives an unbuffered stream
 }
 
 } // namespace
