@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "batch.h"
 #include "listfile.h"
 #include "naming.h"
 #include "test_util.h"
@@ -44,5 +49,31 @@ TEST(ListFile, Lines) {
             got += " " + line.archive_name + " " + std::to_string(line.offset) + " " +
                    std::to_string(line.stored_size);
         EXPECT_EQ(got + (result == kLineSkipped ? "" : " " + line.entry_name), expected) << text;
+    }
+}
+
+// Jobs at once: what they say comes out in their order, and a job that writes what an earlier one
+// reads or writes (names in any case) starts after it ends, though the earlier one takes longest.
+TEST(Batch, OutputInOrderFilesShared) {
+    const std::vector<JobFiles> files = {{"a", "X"}, {"b", "y"}, {"x", "z"}, {"c", "x"},
+                                         {"d", "A"}, {"e", "w"}, {"f", "v"}};
+    for (int threads : {1, 3, 8}) {
+        std::mutex lock;
+        std::string ended;
+        Transcript out;
+        record_output(&out);
+        run_jobs(threads, files, [&](size_t i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(i < 2 ? 60 : 1));
+            say("%zu", i);
+            std::lock_guard<std::mutex> held(lock);
+            ended += char('0' + i);
+        });
+        record_output(nullptr);
+        std::string said;
+        for (const auto& [to_error, text] : out)
+            said += text;
+        EXPECT_EQ(said, "0123456") << threads;
+        for (const char* order : {"02", "03", "04", "23"}) // X before x (read), x (write), A
+            EXPECT_LT(ended.find(order[0]), ended.find(order[1])) << threads << " " << ended;
     }
 }
