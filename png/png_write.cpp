@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "deflate_pieces.h"
 #include "kzp/kzp.h"
 #include "png.h"
 
@@ -44,6 +45,10 @@ constexpr Way kWays[4] = {
     {kFilterPerRow, 1}, {kFilterNone, 4}, {kFilterNone, 7}, {kFilterNone, 10}};
 constexpr size_t kTiny = 512;
 constexpr size_t kNearOptimalMax = size_t{2} << 20;
+// Rows of at least two pieces' bytes are compressed in pieces of at least
+// this size at once (see deflate_pieces.h), each piece starting afresh:
+// larger pieces lose less, smaller ones keep more cores busy.
+constexpr size_t kPiece = size_t{1} << 20;
 
 struct Free {
     void operator()(void* p) const { std::free(p); }
@@ -231,6 +236,13 @@ Buffer compress(const KzpImage& image, const uint8_t* zeros, Way way, size_t* si
     if (!raw || !compressor) return nullptr;
     for (size_t y = 0; y < static_cast<size_t>(image.height); y++)
         filter_row(image, y, zeros, way.filtering, raw.get() + y * width);
+    if (raw_size >= 2 * kPiece) {
+        const std::vector<uint8_t> pieces =
+            deflate_in_pieces(raw.get(), raw_size, way.level, raw_size / kPiece);
+        Buffer stream = pieces.empty() ? nullptr : allocate(pieces.size());
+        if (stream) std::memcpy(stream.get(), pieces.data(), *size = pieces.size());
+        return stream;
+    }
     const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), raw_size);
     Buffer stream = allocate(bound);
     if (stream)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <spng.h>
 
+#include "png/deflate_pieces.h"
 #include "png/png.h"
 #include "test_util.h"
 
@@ -46,8 +48,12 @@ int read(const std::string& file, Bytes* image, const char** detail) {
 // 0), as libspng reads it: small, odd-sized, flat and incompressible pictures.
 TEST(Png, WritesWhatLibspngReads) {
     std::mt19937 rng(3);
-    for (auto [width, height, alphabet] :
-         {std::tuple{1, 1, 256u}, {5, 3, 256u}, {333, 11, 4u}, {700, 300, 256u}, {2000, 9, 1u}}) {
+    for (auto [width, height, alphabet] : {std::tuple{1, 1, 256u},
+                                           {5, 3, 256u},
+                                           {333, 11, 4u},
+                                           {700, 300, 256u},
+                                           {2000, 9, 1u},
+                                           {1600, 1400, 16u}}) { // the last in pieces
         Bytes image = decoded(rng, width, height, size_t(width) * size_t(height), alphabet), got;
         int result = -1;
         const std::string png = written(write_png, image, result);
@@ -65,6 +71,34 @@ TEST(Png, WritesWhatLibspngReads) {
         EXPECT_EQ(written(write_png, decoded(rng, width, height, size_t(length - 1032)), got), "");
         EXPECT_EQ(got, result) << width << "x" << height;
     }
+}
+
+// Pieces compressed apart join into one zlib stream that inflates to the data, its Adler-32
+// combined from theirs: data that ends in stored, fixed and dynamic blocks, at every level.
+TEST(Png, DeflatesInPieces) {
+    std::mt19937 rng(5);
+    Bytes noise(300000), few(300000), runs(300000), tiny(40);
+    for (size_t i = 0; i < noise.size(); i++)
+        noise[i] = uint8_t(rng()), few[i] = uint8_t(rng() % 5), runs[i] = uint8_t(i / 5000 * 7);
+    for (const Bytes* data : {&noise, &few, &runs, &tiny})
+        for (int level : {1, 4, 7, 10, 12})
+            for (size_t pieces : {1, 2, 3, 7}) {
+                const std::vector<uint8_t> stream =
+                    deflate_in_pieces(data->data(), data->size(), level, pieces);
+                Bytes got(data->size() + 1);
+                size_t size = 0;
+                libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
+                EXPECT_EQ(libdeflate_zlib_decompress(inflater, stream.data(), stream.size(),
+                                                     got.data(), got.size(), &size),
+                          LIBDEFLATE_SUCCESS);
+                libdeflate_free_decompressor(inflater);
+                got.resize(size);
+                EXPECT_TRUE(got == *data) << data->size() << " " << level << " " << pieces;
+            }
+    uint64_t last = 0; // damaged: a block type of 3; a stream that runs past its end
+    const uint8_t bad[16] = {0x07}, cut[16] = {0x01, 0x05, 0x00, 0xfa, 0xff};
+    EXPECT_EQ(deflate_last_block(bad, 1, &last), 0u);
+    EXPECT_EQ(deflate_last_block(cut, 5, &last), 0u);
 }
 
 // Palette and grey pictures at every accepted depth, interlaced or not, read back as indices

@@ -1,0 +1,213 @@
+#include "deflate_pieces.h"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+// Reads bits first to last, the lowest bit of each byte first.
+struct Bits {
+    const uint8_t* data;
+    size_t size;
+    uint64_t at = 0; // bits read
+
+    uint32_t peek(int n) const {
+        uint64_t word;
+        std::memcpy(&word, data + (at >> 3), 8);
+        return static_cast<uint32_t>((word >> (at & 7)) & ((uint64_t{1} << n) - 1));
+    }
+    uint32_t take(int n) {
+        const uint32_t v = peek(n);
+        at += static_cast<uint64_t>(n);
+        return v;
+    }
+    bool over() const { return (at >> 3) > size; }
+};
+
+// A canonical Huffman code as a table of 2^15 entries by the next 15 bits:
+// symbol << 4 | its code's length (0: no code starts so).
+struct Code {
+    std::vector<uint16_t> table = std::vector<uint16_t>(1 << 15);
+
+    bool build(const uint8_t* lengths, int count) {
+        int number[16] = {}, next[16] = {};
+        for (int s = 0; s < count; s++)
+            number[lengths[s]]++;
+        number[0] = 0;
+        for (int len = 1, code = 0; len < 16; len++) {
+            code = (code + number[len - 1]) << 1;
+            next[len] = code;
+        }
+        std::fill(table.begin(), table.end(), 0);
+        for (int s = 0; s < count; s++) {
+            const int len = lengths[s];
+            if (len == 0) continue;
+            const int code = next[len]++;
+            if (code >= (1 << len)) return false; // more codes than the lengths allow
+            int reversed = 0;
+            for (int i = 0; i < len; i++)
+                reversed |= ((code >> i) & 1) << (len - 1 - i);
+            for (int fill = reversed; fill < (1 << 15); fill += 1 << len)
+                table[static_cast<size_t>(fill)] = static_cast<uint16_t>(s << 4 | len);
+        }
+        return true;
+    }
+    // The next symbol, or -1 where no code starts.
+    int read(Bits& bits) const {
+        const uint16_t entry = table[bits.peek(15)];
+        bits.at += entry & 15;
+        return (entry & 15) ? entry >> 4 : -1;
+    }
+};
+
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// Reads the code lengths of a dynamic block into the two codes.
+bool read_codes(Bits& bits, Code& literals, Code& distances) {
+    const int nlit = static_cast<int>(bits.take(5)) + 257,
+              ndist = static_cast<int>(bits.take(5)) + 1;
+    const int nclen = static_cast<int>(bits.take(4)) + 4;
+    uint8_t clen[19] = {}, lengths[320] = {};
+    for (int i = 0; i < nclen; i++)
+        clen[kOrder[i]] = static_cast<uint8_t>(bits.take(3));
+    Code lengths_code;
+    if (!lengths_code.build(clen, 19)) return false;
+    for (int i = 0; i < nlit + ndist;) {
+        const int sym = lengths_code.read(bits);
+        if (sym < 0 || bits.over()) return false;
+        if (sym < 16) {
+            lengths[i++] = static_cast<uint8_t>(sym);
+            continue;
+        }
+        const uint8_t value = sym == 16 ? (i ? lengths[i - 1] : 0xff) : 0;
+        const int repeat = sym == 16   ? 3 + static_cast<int>(bits.take(2))
+                           : sym == 17 ? 3 + static_cast<int>(bits.take(3))
+                                       : 11 + static_cast<int>(bits.take(7));
+        if (value == 0xff || i + repeat > nlit + ndist) return false;
+        std::memset(lengths + i, value, static_cast<size_t>(repeat));
+        i += repeat;
+    }
+    return literals.build(lengths, nlit) && distances.build(lengths + nlit, ndist);
+}
+
+} // namespace
+
+uint64_t deflate_last_block(const uint8_t* data, size_t size, uint64_t* last) {
+    Bits bits{data, size};
+    Code literals, distances;
+    for (;;) {
+        *last = bits.at;
+        const bool final = bits.take(1);
+        const uint32_t type = bits.take(2);
+        if (type == 0) {
+            bits.at = (bits.at + 7) & ~uint64_t{7};
+            const uint32_t length = bits.take(16);
+            if ((bits.take(16) ^ length) != 0xffff) return 0;
+            bits.at += uint64_t{length} * 8;
+        } else if (type == 1) {
+            uint8_t lengths[320];
+            std::memset(lengths, 8, 144);
+            std::memset(lengths + 144, 9, 112);
+            std::memset(lengths + 256, 7, 24);
+            std::memset(lengths + 280, 8, 8);
+            std::memset(lengths + 288, 5, 32);
+            literals.build(lengths, 288);
+            distances.build(lengths + 288, 32);
+        } else if (type != 2 || !read_codes(bits, literals, distances)) {
+            return 0;
+        }
+        for (int sym = 0; type != 0 && sym != 256;) {
+            sym = literals.read(bits);
+            if (sym < 0 || sym > 285 || bits.over()) return 0;
+            if (sym <= 256) continue;
+            bits.at += kLengthExtra[sym - 257];
+            const int dist = distances.read(bits);
+            if (dist < 0 || dist > 29) return 0;
+            bits.at += dist < 4 ? 0 : static_cast<uint64_t>(dist / 2 - 1);
+        }
+        if (bits.over()) return 0;
+        if (final) return bits.at;
+    }
+}
+
+uint32_t adler32_combine(uint32_t a, uint32_t b, size_t b_length) {
+    constexpr uint64_t kBase = 65521;
+    const uint64_t rem = b_length % kBase;
+    uint64_t sum1 = a & 0xffff, sum2 = (rem * sum1) % kBase;
+    sum1 += (b & 0xffff) + kBase - 1;
+    sum2 += ((a >> 16) & 0xffff) + ((b >> 16) & 0xffff) + kBase - rem;
+    if (sum1 >= kBase) sum1 -= kBase;
+    if (sum1 >= kBase) sum1 -= kBase;
+    if (sum2 >= (kBase << 1)) sum2 -= (kBase << 1);
+    if (sum2 >= kBase) sum2 -= kBase;
+    return static_cast<uint32_t>(sum1 | (sum2 << 16));
+}
+
+std::vector<uint8_t> deflate_in_pieces(const uint8_t* data, size_t size, int level, size_t pieces) {
+    struct Piece {
+        std::vector<uint8_t> out;
+        size_t bytes = 0;
+        uint64_t end = 0, last = 0; // bits
+        uint32_t adler = 1;
+    };
+    std::vector<Piece> done(pieces);
+    auto compress = [&](size_t k) {
+        Piece& piece = done[k];
+        const uint8_t* from = data + size * k / pieces;
+        const size_t length = size * (k + 1) / pieces - size * k / pieces;
+        libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
+        if (!compressor) return;
+        piece.out.resize(libdeflate_deflate_compress_bound(compressor, length) + 8);
+        piece.bytes = libdeflate_deflate_compress(compressor, from, length, piece.out.data(),
+                                                  piece.out.size() - 8);
+        libdeflate_free_compressor(compressor);
+        if (piece.bytes) piece.end = deflate_last_block(piece.out.data(), piece.bytes, &piece.last);
+        piece.adler = libdeflate_adler32(1, from, length);
+    };
+    // A thread the system refuses leaves its pieces to this one.
+    std::vector<std::thread> helpers;
+    size_t given = 1;
+    try {
+        for (; given < pieces; given++)
+            helpers.emplace_back(compress, given);
+    } catch (const std::system_error&) {}
+    compress(0);
+    for (size_t k = given; k < pieces; k++)
+        compress(k);
+    for (std::thread& helper : helpers)
+        helper.join();
+    // zlib's header as libdeflate writes it for the level, then the pieces.
+    std::vector<uint8_t> stream = {0x78, static_cast<uint8_t>(level < 2   ? 0x01
+                                                              : level < 6 ? 0x5e
+                                                              : level < 8 ? 0x9c
+                                                                          : 0xda)};
+    uint32_t adler = 1;
+    for (size_t k = 0; k < pieces; k++) {
+        Piece& piece = done[k];
+        if (!piece.end) return {};
+        adler = adler32_combine(adler, piece.adler, size * (k + 1) / pieces - size * k / pieces);
+        if (k + 1 == pieces) {
+            stream.insert(stream.end(), piece.out.begin(), piece.out.begin() + piece.bytes);
+            break;
+        }
+        // The last block no longer final, then an empty stored block (3 bits of header, the
+        // rest of the byte, a length of 0 and its complement).
+        piece.out[piece.last >> 3] &= static_cast<uint8_t>(~(1u << (piece.last & 7)));
+        const size_t first = static_cast<size_t>(piece.end >> 3);
+        const size_t whole = static_cast<size_t>((piece.end + 3 + 7) >> 3);
+        piece.out[first] &= static_cast<uint8_t>((1u << (piece.end & 7)) - 1);
+        for (size_t i = first + 1; i < whole; i++)
+            piece.out[i] = 0;
+        stream.insert(stream.end(), piece.out.begin(), piece.out.begin() + whole);
+        stream.insert(stream.end(), {0x00, 0x00, 0xff, 0xff});
+    }
+    for (int i = 0; i < 4; i++)
+        stream.push_back(static_cast<uint8_t>(adler >> (24 - 8 * i)));
+    return stream;
+}
