@@ -9,6 +9,7 @@
 #include "naming.h"
 #include "options.h"
 #include "pack.h"
+#include "png/png.h"
 #include "putback.h"
 
 namespace {
@@ -78,6 +79,7 @@ int quorbin_main(int argc, char** argv) {
         return 1;
     }
     const std::vector<std::string> paths(args.begin() + first_file, args.end());
+    png_hint_big_buffers(prefer_huge_pages);
     const int threads = job_count(options.jobs);
     if (threads > 1) {
         convert_all(paths, options, threads);

@@ -3,7 +3,9 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -151,7 +153,8 @@ uint32_t adler32_combine(uint32_t a, uint32_t b, size_t b_length) {
 
 std::vector<uint8_t> deflate_in_pieces(const uint8_t* data, size_t size, int level, size_t pieces) {
     struct Piece {
-        std::vector<uint8_t> out;
+        std::unique_ptr<uint8_t, decltype(&std::free)> out{nullptr, &std::free}; // not cleared
+        size_t capacity = 0;
         size_t bytes = 0;
         uint64_t end = 0, last = 0; // bits
         uint32_t adler = 1;
@@ -163,11 +166,16 @@ std::vector<uint8_t> deflate_in_pieces(const uint8_t* data, size_t size, int lev
         const size_t length = size * (k + 1) / pieces - size * k / pieces;
         libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
         if (!compressor) return;
-        piece.out.resize(libdeflate_deflate_compress_bound(compressor, length) + 8);
-        piece.bytes = libdeflate_deflate_compress(compressor, from, length, piece.out.data(),
-                                                  piece.out.size() - 8);
+        piece.capacity = libdeflate_deflate_compress_bound(compressor, length) + 8;
+        piece.out.reset(static_cast<uint8_t*>(std::malloc(piece.capacity)));
+        if (piece.out)
+            piece.bytes = libdeflate_deflate_compress(compressor, from, length, piece.out.get(),
+                                                      piece.capacity - 8);
         libdeflate_free_compressor(compressor);
-        if (piece.bytes) piece.end = deflate_last_block(piece.out.data(), piece.bytes, &piece.last);
+        if (piece.bytes) {
+            std::memset(piece.out.get() + piece.bytes, 0, 8); // what the walker may look at
+            piece.end = deflate_last_block(piece.out.get(), piece.bytes, &piece.last);
+        }
         piece.adler = libdeflate_adler32(1, from, length);
     };
     // A thread the system refuses leaves its pieces to this one.
@@ -193,18 +201,19 @@ std::vector<uint8_t> deflate_in_pieces(const uint8_t* data, size_t size, int lev
         if (!piece.end) return {};
         adler = adler32_combine(adler, piece.adler, size * (k + 1) / pieces - size * k / pieces);
         if (k + 1 == pieces) {
-            stream.insert(stream.end(), piece.out.begin(), piece.out.begin() + piece.bytes);
+            stream.insert(stream.end(), piece.out.get(), piece.out.get() + piece.bytes);
             break;
         }
         // The last block no longer final, then an empty stored block (3 bits of header, the
         // rest of the byte, a length of 0 and its complement).
-        piece.out[piece.last >> 3] &= static_cast<uint8_t>(~(1u << (piece.last & 7)));
+        uint8_t* out = piece.out.get();
+        out[piece.last >> 3] &= static_cast<uint8_t>(~(1u << (piece.last & 7)));
         const size_t first = static_cast<size_t>(piece.end >> 3);
-        const size_t whole = static_cast<size_t>((piece.end + 3 + 7) >> 3);
-        piece.out[first] &= static_cast<uint8_t>((1u << (piece.end & 7)) - 1);
+        const size_t whole = static_cast<size_t>((piece.end + 3 + 7) >> 3); // within bytes + 1
+        out[first] &= static_cast<uint8_t>((1u << (piece.end & 7)) - 1);
         for (size_t i = first + 1; i < whole; i++)
-            piece.out[i] = 0;
-        stream.insert(stream.end(), piece.out.begin(), piece.out.begin() + whole);
+            out[i] = 0;
+        stream.insert(stream.end(), out, out + whole);
         stream.insert(stream.end(), {0x00, 0x00, 0xff, 0xff});
     }
     for (int i = 0; i < 4; i++)

@@ -27,6 +27,7 @@
 // Data that does not compress is stored in the stream as it is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -45,6 +46,12 @@ enum PngWriteResult : int {
 // Nothing is written unless the result is kPngOk or kPngWriteError.  The
 // caller flushes and closes the output.
 int write_png(std::FILE* output, const uint8_t* data, int64_t length);
+
+// From now on, the writer hands each buffer of 4 MiB or more it allocates
+// (the filtered rows, the compressed pieces) to `hint` before it touches it:
+// the host's way of backing big buffers with huge pages (nullptr: none).
+// Set it before any thread writes.
+void png_hint_big_buffers(void (*hint)(void* memory, size_t size));
 
 // --- reading -----------------------------------------------------------------
 //

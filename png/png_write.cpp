@@ -59,8 +59,12 @@ struct FreeCompressor {
 using Buffer = std::unique_ptr<uint8_t, Free>;
 using Compressor = std::unique_ptr<libdeflate_compressor, FreeCompressor>;
 
+void (*big_buffer_hint)(void*, size_t) = nullptr;
+
 Buffer allocate(size_t size) {
-    return Buffer(static_cast<uint8_t*>(std::malloc(size)));
+    Buffer buffer(static_cast<uint8_t*>(std::malloc(size)));
+    if (buffer && big_buffer_hint && size >= (size_t{4} << 20)) big_buffer_hint(buffer.get(), size);
+    return buffer;
 }
 
 void put_be32(uint8_t* p, uint32_t v) {
@@ -252,6 +256,10 @@ Buffer compress(const KzpImage& image, const uint8_t* zeros, Way way, size_t* si
 }
 
 } // namespace
+
+void png_hint_big_buffers(void (*hint)(void* memory, size_t size)) {
+    big_buffer_hint = hint;
+}
 
 int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
     KzpImage image;
