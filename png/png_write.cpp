@@ -28,15 +28,17 @@ enum Filtering : int { kFilterPerRow, kFilterNone };
 
 // The ways of writing the rows that are tried: filtered per row at
 // libdeflate's level 1; or as they are at level 4 (greedy parsing), 7 (lazy)
-// or 10 (near-optimal).  Level 10 takes two to three times as long as zlib's
-// default level 6 (Pillow's) and is only tried on rows of up to
-// kNearOptimalMax bytes; there levels 4 to 7 can come out a few per cent
-// larger than zlib's on noisy pictures (zlib ends a block every 32 Ki
-// symbols and adapts its codes to the colours at hand), but not on larger
-// ones, where level 7 takes half of zlib's time and level 4 a quarter and is
-// often as small.  libdeflate stores inputs of fewer than 55 - 4 x level
-// bytes as they are; below kTiny bytes every way is compressed at level 12,
-// which stores only up to 7 bytes.
+// or 10 (near-optimal).  On rows of up to kNearOptimalMax bytes levels 4 to 7
+// can come out a few per cent larger than zlib's default level (Pillow's) on
+// noisy pictures (zlib ends a block every 32 Ki symbols and adapts its codes
+// to the colours at hand), and only level 10 is sure to be smaller: there
+// the rows as they are go at level 10 alone, filtering being chosen on
+// probes at levels 1 and 4 (or on the whole rows at levels 1 and 10 when
+// they are no larger than the probes).  Level 10 takes two to three times
+// zlib's time.  On larger rows level 7 takes half of zlib's time and level
+// 4 a quarter and is often as small.  libdeflate stores inputs of fewer than
+// 55 - 4 x level bytes as they are; below kTiny bytes every way is
+// compressed at level 12, which stores only up to 7 bytes.
 struct Way {
     Filtering filtering;
     int level;
@@ -272,11 +274,13 @@ int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
     // A picture no larger than its probes would be is compressed whole every
     // way, and the smallest stream kept.
     const size_t raw_size = (width + 1) * static_cast<size_t>(image.height);
-    const size_t ways = raw_size < kTiny ? 2 : raw_size <= kNearOptimalMax ? 4 : 3;
+    const bool near_optimal = raw_size >= kTiny && raw_size <= kNearOptimalMax;
+    const size_t ways = raw_size < kTiny ? 2 : near_optimal ? 4 : 3;
     Plan chosen{kWays[0], false};
     Buffer stream;
     size_t stream_size = 0;
     for (size_t way = 0; raw_size <= 4 * kProbe && way < ways; way++) {
+        if (near_optimal && (way == 1 || way == 2)) continue;
         size_t size = 0;
         Buffer candidate =
             compress(image, zeros.get(),
@@ -285,7 +289,8 @@ int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
         if (!stream || size < stream_size) stream = std::move(candidate), stream_size = size;
     }
     if (!stream) {
-        chosen = plan(image, zeros.get(), ways, row.get());
+        chosen = plan(image, zeros.get(), near_optimal ? 2 : ways, row.get());
+        if (near_optimal && chosen.way.filtering == kFilterNone) chosen.way = kWays[3];
         if (!chosen.stored && !(stream = compress(image, zeros.get(), chosen.way, &stream_size)))
             return kPngNoMemory;
     }
