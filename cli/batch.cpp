@@ -41,6 +41,9 @@ std::vector<long> waits(const std::vector<JobFiles>& files) {
 } // namespace
 
 int job_count(int requested) {
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+    return 1; // the page's module is built without threads
+#endif
     return requested > 0 ? requested
                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }

@@ -178,13 +178,16 @@ std::vector<uint8_t> deflate_in_pieces(const uint8_t* data, size_t size, int lev
         }
         piece.adler = libdeflate_adler32(1, from, length);
     };
-    // A thread the system refuses leaves its pieces to this one.
+    // A thread the system refuses leaves its pieces to this one; the page's
+    // module, built without threads, has none to give.
     std::vector<std::thread> helpers;
     size_t given = 1;
+#if !defined(__EMSCRIPTEN__) || defined(__EMSCRIPTEN_PTHREADS__)
     try {
         for (; given < pieces; given++)
             helpers.emplace_back(compress, given);
     } catch (const std::system_error&) {}
+#endif
     compress(0);
     for (size_t k = given; k < pieces; k++)
         compress(k);

@@ -18,6 +18,19 @@ const edited = read('title.bmp');
 edited[5000] ^= 1; // one pixel to the next index
 fs.writeFileSync(path.join(work, 'edit/title.bmp'), edited);
 cli('quorbin-pack', '-C', 'back', '-l', 'pack.lst', 'edit/title.bmp');
+// A picture of 2.2 MB (the title's pixels over and over, its palette): packed, then its PNG file
+// made in pieces (the module's on one thread).
+const [w, h, title] = [1600, 1400, read('title.bmp')];
+const big = Buffer.alloc(1078 + w * h);
+title.copy(big, 0, 0, 1078);
+big.writeUInt32LE(big.length, 2);
+big.writeInt32LE(w, 18);
+big.writeInt32LE(h, 22);
+big.writeUInt32LE(w * h, 34);
+for (let i = 0; i < w * h; i++) big[1078 + i] = title[1078 + (i % (title.length - 1078))];
+fs.writeFileSync(path.join(work, 'big.bmp'), big);
+cli('quorbin-pack', 'big.bmp');
+cli('quorbin', '-f', 'png', '-C', 'back', 'big.kzp');
 
 require(moduleFile)({ print() {}, printErr() {} }).then((q) => {
   const run = (main, ...args) => {
@@ -34,6 +47,11 @@ require(moduleFile)({ print() {}, printErr() {} }).then((q) => {
   q.FS.writeFile('edit/title.bmp', edited);
   assert.equal(run(q._qb_quorbin_pack, '-C', 'back', '-l', 'pack.lst', 'edit/title.bmp'), 0);
   assert.ok(Buffer.from(q.FS.readFile('back/pack.dat')).equals(read('back/pack.dat')));
+  q.FS.writeFile('big.bmp', big);
+  assert.equal(run(q._qb_quorbin_pack, 'big.bmp'), 0);
+  assert.ok(Buffer.from(q.FS.readFile('big.kzp')).equals(read('big.kzp')));
+  assert.equal(run(q._qb_quorbin, '-f', 'png', '-C', 'back', 'big.kzp'), 0);
+  assert.ok(Buffer.from(q.FS.readFile('back/big.png')).equals(read('back/big.png')));
 
   const text = (name, arg) => q.UTF8ToString(q.ccall(name, 'number', ['string'], [arg]));
   assert.equal(text('qb_list_lines', 'pack.lst'), read('pack.lst').toString().replace(/ /g, '\t'));
