@@ -9,8 +9,9 @@ files is larger than Pillow's.
     /usr/bin/python3 bench/png_batch.py [RUNS]
 
 Needs the bench preset built (cmake --workflow --preset bench) and Debian's python3-pil."""
-import io, os, random, subprocess, sys, tempfile, time
+import io, os, random, subprocess, sys, tempfile
 from PIL import Image, ImageFilter
+from png_vs_pillow import best_of
 
 BUILD = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "build", "bench")
 
@@ -27,15 +28,6 @@ def picture(size, seed, dither):
     rgb = Image.blend(rgb, Image.merge("RGB", [noise, noise, noise]), 0.1)
     return rgb.quantize(256, method=Image.Quantize.MEDIANCUT,
                         dither=Image.Dither.FLOYDSTEINBERG if dither else Image.Dither.NONE)
-
-
-def best_of(runs, action):
-    best = float("inf")
-    for _ in range(runs):
-        start = time.perf_counter()
-        action()
-        best = min(best, time.perf_counter() - start)
-    return best * 1000
 
 
 def main():
