@@ -61,19 +61,28 @@ TEST(Batch, OutputInOrderFilesShared) {
         std::mutex lock;
         std::string ended;
         Transcript out;
+        int running = 0, most = 0; // jobs at once
         record_output(&out);
         run_jobs(threads, files, [&](size_t i) {
+            {
+                std::lock_guard<std::mutex> held(lock);
+                most = std::max(most, ++running);
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(i < 2 ? 60 : 1));
             say("%zu", i);
             std::lock_guard<std::mutex> held(lock);
             ended += char('0' + i);
+            running--;
         });
         record_output(nullptr);
         std::string said;
         for (const auto& [to_error, text] : out)
             said += text;
         EXPECT_EQ(said, "0123456") << threads;
+        EXPECT_EQ(most > 1, threads > 1) << threads;
         for (const char* order : {"02", "03", "04", "23"}) // X before x (read), x (write), A
             EXPECT_LT(ended.find(order[0]), ended.find(order[1])) << threads << " " << ended;
     }
+    EXPECT_EQ(job_count(3), 3);
+    EXPECT_EQ(job_count(0), int(std::max(1u, std::thread::hardware_concurrency())));
 }
