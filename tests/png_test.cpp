@@ -77,10 +77,15 @@ TEST(Png, WritesWhatLibspngReads) {
 // combined from theirs: data that ends in stored, fixed and dynamic blocks, at every level.
 TEST(Png, DeflatesInPieces) {
     std::mt19937 rng(5);
-    Bytes noise(300000), few(300000), runs(300000), tiny(40);
+    Bytes noise(300000), few(300000), runs(300000), tiny(40), copies(32);
     for (size_t i = 0; i < noise.size(); i++)
         noise[i] = uint8_t(rng()), few[i] = uint8_t(rng() % 5), runs[i] = uint8_t(i / 5000 * 7);
-    for (const Bytes* data : {&noise, &few, &runs, &tiny})
+    while (copies.size() < 300000) { // copies of every length from every distance
+        const size_t from = copies.size() - 1 - rng() % std::min<size_t>(copies.size(), 32768);
+        for (size_t k = 0, n = 3 + rng() % 256; k < n; k++)
+            copies.push_back(rng() % 64 ? copies[from + k] : uint8_t(rng()));
+    }
+    for (const Bytes* data : {&noise, &few, &runs, &tiny, &copies})
         for (int level : {1, 4, 7, 10, 12})
             for (size_t pieces : {1, 2, 3, 7}) {
                 const std::vector<uint8_t> stream =
