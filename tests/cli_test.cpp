@@ -69,7 +69,7 @@ TEST(Batch, OutputInOrderFilesShared) {
                 most = std::max(most, ++running);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(i < 2 ? 60 : 1));
-            say("%zu", i);
+            say("%d", int(i));
             std::lock_guard<std::mutex> held(lock);
             ended += char('0' + i);
             running--;
