@@ -51,11 +51,11 @@ int job_count(int requested) {
 void run_jobs(int threads, const std::vector<JobFiles>& files,
               const std::function<void(size_t)>& job) {
     const size_t n = files.size();
-    if (threads <= 1 || n <= 1) {
+    auto one_by_one = [&] {
         for (size_t i = 0; i < n; i++)
             job(i);
-        return;
-    }
+    };
+    if (threads <= 1 || n <= 1) return one_by_one();
     const std::vector<long> after = waits(files);
     std::vector<Transcript> said(n);
     std::vector<char> taken(n, 0), done(n, 0);
@@ -93,11 +93,7 @@ void run_jobs(int threads, const std::vector<JobFiles>& files,
         for (int k = 0; k < threads; k++)
             helpers.emplace_back(work);
     } catch (const std::system_error&) {}
-    if (helpers.empty()) {
-        for (size_t i = 0; i < n; i++)
-            job(i);
-        return;
-    }
+    if (helpers.empty()) return one_by_one();
     for (size_t i = 0; i < n; i++) {
         {
             std::unique_lock<std::mutex> held(lock);

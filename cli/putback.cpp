@@ -351,10 +351,9 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
         std::string path;
         const char* failure = finish_archive(*archive, entries, &path);
         for (const Patch& patch : archive->patches) {
-            std::fputs(
+            say("%s",
                 progress_line(patch.picture, archive->output + "/" + entries[patch.entry].name)
-                    .c_str(),
-                stdout);
+                    .c_str());
             if (failure) {
                 report(failure, path.c_str());
             } else {

@@ -238,17 +238,18 @@ Buffer compress(const KzpImage& image, const uint8_t* zeros, Way way, size_t* si
     const size_t width = static_cast<size_t>(image.width) + 1;
     const size_t raw_size = width * static_cast<size_t>(image.height);
     Buffer raw = allocate(raw_size);
-    Compressor compressor(libdeflate_alloc_compressor(way.level));
-    if (!raw || !compressor) return nullptr;
+    if (!raw) return nullptr;
     for (size_t y = 0; y < static_cast<size_t>(image.height); y++)
         filter_row(image, y, zeros, way.filtering, raw.get() + y * width);
-    if (raw_size >= 2 * kPiece) {
+    if (raw_size >= 2 * kPiece) { // each piece has a compressor of its own
         const std::vector<uint8_t> pieces =
             deflate_in_pieces(raw.get(), raw_size, way.level, raw_size / kPiece);
         Buffer stream = pieces.empty() ? nullptr : allocate(pieces.size());
         if (stream) std::memcpy(stream.get(), pieces.data(), *size = pieces.size());
         return stream;
     }
+    Compressor compressor(libdeflate_alloc_compressor(way.level));
+    if (!compressor) return nullptr;
     const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), raw_size);
     Buffer stream = allocate(bound);
     if (stream)

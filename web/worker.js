@@ -84,6 +84,9 @@ function parse(line) {
 
 const archiveOf = (line) => line.slice(0, line.indexOf('\t'));
 
+// A parsed line as a list line for the programs, naming the opened archive.
+const listLine = (line) => [archiveFor(line.archive), line.offset, line.size, line.entry].join(' ');
+
 // The answers of a call of the module that only reads its argument, remembered.
 function remembered(call) {
   const answers = new Map();
@@ -155,7 +158,7 @@ function make(key, ext) {
   let input = ['/in/' + source];
   if (key.startsWith('entry:')) {
     const line = parse(source);
-    quorbin.FS.writeFile('/work/one', [archiveFor(line.archive), line.offset, line.size, line.entry].join(' ') + '\n');
+    quorbin.FS.writeFile('/work/one', listLine(line) + '\n');
     input = ['-c', '/in/', '-l', '/work/one'];
   }
   const made = run('quorbin', '/out', [...format, ...input]);
@@ -177,22 +180,25 @@ function figure(key, title, source) {
   sources.set(key, source);
   const messages = make(key, 'bmp'), base = stem(nameOf(key));
   const figure = { key, title, stem: base, messages };
-  const info = quorbin._malloc(20);
-  if (quorbin.ccall('qb_picture', 'number', ['string', 'number'], ['/out/' + base + '.bmp', info]) === 0) {
-    const [width, height, colours] = Array.from(new Int32Array(quorbin.HEAP32.buffer, info, 3));
-    figure.view = { width, height, colours };
-  }
-  quorbin._free(info);
+  const info = readPicture(key);
+  if (info) figure.view = { width: info[0], height: info[1], colours: info[2] };
   return figure;
+}
+
+// What qb_picture reads of the BMP file of figure `key` in /out: width,
+// height, colours, where its pixels and palette lie (null: no picture).
+function readPicture(key) {
+  const info = quorbin._malloc(20);
+  const read = quorbin.ccall('qb_picture', 'number', ['string', 'number'], ['/out/' + stem(nameOf(key)) + '.bmp', info]);
+  const fields = Array.from(new Int32Array(quorbin.HEAP32.buffer, info, 5));
+  quorbin._free(info);
+  return read === 0 ? fields : null;
 }
 
 // The pixels and palette of a figure's picture, for the viewer.
 function pixels(key) {
   file(key, 'bmp');
-  const info = quorbin._malloc(20);
-  quorbin.ccall('qb_picture', 'number', ['string', 'number'], ['/out/' + stem(nameOf(key)) + '.bmp', info]);
-  const [width, height, , at, palette] = Array.from(new Int32Array(quorbin.HEAP32.buffer, info, 5));
-  quorbin._free(info);
+  const [width, height, , at, palette] = readPicture(key);
   return { pixels: quorbin.HEAPU8.slice(at, at + width * height), palette: quorbin.HEAPU8.slice(palette, palette + 1024) };
 }
 
@@ -207,7 +213,7 @@ function putBack(list, number, pictures, figures) {
   const chosen = pictures.filter((name) => entries.has(stem(name)));
   if (!chosen.length) return;
   const text = lines
-    .map((line) => [archiveFor(line.archive), line.offset, line.size, line.entry].join(' '))
+    .map(listLine)
     .join('\n');
   quorbin.FS.writeFile('/work/list', text + '\n');
   const options = [...backOptions, '-C', '/out', '-l', '/work/list'];
@@ -233,7 +239,7 @@ function putBack(list, number, pictures, figures) {
     let picture = null;
     if (back) {
       clear('/work/back');
-      quorbin.FS.writeFile('/work/one', [archiveFor(line.archive), line.offset, line.size, line.entry].join(' ') + '\n');
+      quorbin.FS.writeFile('/work/one', listLine(line) + '\n');
       run('quorbin', '/work/back', ['-f', 'png', '-c', dir + '/', '-l', '/work/one']);
       picture = readIfThere('/work/back/' + stem(line.entry) + '.png');
     }
@@ -269,7 +275,7 @@ async function zip(keys, ext) {
 // end the one going on: between figures a run gives way to the messages that
 // came, and stops when another has begun.  The others ask for a file
 // ({file: key, ext}, {file: path} for an archive put back), a picture's pixels
-// ({view: key}) or the zip ({zip: ext, keys}), and are answered between figures.
+// ({view: key}) or the zip ({zip: ext}), and are answered between figures.
 let runs = 0;
 let shown = []; // the keys of the last run's figures
 const channel = new MessageChannel(); // a task of its own, which timers would delay
