@@ -36,8 +36,11 @@
     "    -P               : keep the pictures' own Palettes\n"                                     \
     "    -n               : map colours the palette lacks to the Nearest ones\n"                   \
     "    -d               : and Dither them (implies -n)\n"                                        \
-    "    -F               : with -l, change a picture that needs more bytes until it Fits\n"
+    "    -F               : with -l, Fit too-large pictures where that hardly shows\n"             \
+    "    -A               : with -l, Accept the best fit whatever it shows (implies -F)\n"         \
+    "    -s show-dir      : with -l, write the pictures as put back into Show-dir\n"
 #define MSG_EXCLUSIVE "options -%c and -%c exclude each other.\n"
+#define MSG_COMBINED "option '%s' is more than one option; give each alone, as in '%s'.\n"
 #define MSG_NOT_BMP                                                                                \
     "'%s' is neither a BMP nor a PNG file; save it as an 8-bit indexed BMP or PNG file (256 "      \
     "colours or fewer) first.\n"
@@ -59,6 +62,12 @@
 #define MSG_NEAREST                                                                                \
     "'%s' has %llu pixels of colours that the palette does not hold; they took the nearest ones, " \
     "the farthest %.3f away (delta E OK).\n"
+#define MSG_DITHERED                                                                               \
+    "'%s' has %llu pixels of colours that the palette does not hold; they were dithered with the " \
+    "nearest ones, the farthest %.3f away (delta E OK).\n"
+#define MSG_KEYED                                                                                  \
+    "'%s' has %llu pixels that took index %d, the colour of the picture's corners and likely its " \
+    "transparency key, without being that colour, the first at (%d, %d).\n"
 #define MSG_NO_ENTRY "no entry of the list file has the name of '%s'.\n"
 #define MSG_MANY_ENTRIES                                                                           \
     "'%s' has the name of %d different entries of the list file; give only the line of the "       \
@@ -74,11 +83,17 @@
 #define MSG_READ_ONLY "'%s' is read-only.\n"
 #define MSG_SIZE_MISMATCH "'%s' is %d x %d pixels; entry '%s' is %d x %d.\n"
 #define MSG_TOO_MANY_BYTES                                                                         \
-    "'%s' needs %lld bytes; the entry holds %lld (-F fits it, changing what shows least).\n"
+    "'%s' needs %lld bytes; the entry holds %lld: %lld (%.2f%%) too many (-F fits it where that "  \
+    "hardly shows).\n"
 #define MSG_CANNOT_FIT "'%s' does not fit the entry's %lld bytes even with its pixels changed.\n"
+#define MSG_FIT_SHOWS                                                                              \
+    "'%s' needs %lld bytes; the entry holds %lld: %lld (%.2f%%) too many, and the best fit "       \
+    "changes %llu of the edit's %llu pixels, by %.3f on average over the edit, %.3f seen from a "  \
+    "step back, %.3f at most (delta E OK), which shows: simplify the edit (fewer colours, less "   \
+    "detail, a smaller area) or take that fit with -A.\n"
 #define MSG_FITTED                                                                                 \
-    "'%s' fits the entry's %lld bytes with %llu pixels changed, by %.3f at most and %.3f on "      \
-    "average (delta E OK).\n"
+    "'%s' fits the entry's %lld bytes with %llu of the edit's %llu pixels changed, by %.3f on "    \
+    "average over the edit, %.3f seen from a step back, %.3f at most (delta E OK).\n"
 #define MSG_UNREACHABLE                                                                            \
     "'%s' packs into %lld bytes, and no choice of literals and references makes exactly the "      \
     "entry's %lld.\n"

@@ -27,10 +27,11 @@ namespace {
 thread_local std::string held_line;
 thread_local Transcript* transcript = nullptr;
 
-// Writes `text` to standard output, or to the transcript.
+// Writes `text` to standard output, or to the transcript.  Texts are written
+// with their length: a message may carry a NUL byte.
 void out(const std::string& text) {
     if (!transcript) {
-        std::fputs(text.c_str(), stdout);
+        std::fwrite(text.data(), 1, text.size(), stdout);
     } else if (!text.empty()) {
         transcript->push_back({false, text});
     }
@@ -50,8 +51,8 @@ std::string format_text(const char* format, va_list args) {
 void err(const std::string& text) {
     if (transcript) return transcript->push_back({true, text});
     std::fflush(stdout);
-    std::fputs(text.c_str(), stderr);
-    std::fflush(stderr); // Windows' C runtime can hold what fputs gives an unbuffered stream
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr); // Windows' C runtime can hold what it is given for an unbuffered stream
 }
 
 } // namespace
@@ -92,8 +93,8 @@ int start_run(int argc, char** argv, const Program& program, Options& options,
     for (const std::string& arg : args)
         arg_ptrs.push_back(arg.c_str());
     report(program.banner, "");
-    const int first_file =
-        parse_options(static_cast<int>(args.size()), arg_ptrs.data(), options, program.letters);
+    const int first_file = parse_options(static_cast<int>(args.size()), arg_ptrs.data(), options,
+                                         program.letters, program.one_letter);
     switch (first_file) {
     case kOptionsBad:
         report(MSG_OPTION_ERROR);
@@ -109,7 +110,8 @@ int start_run(int argc, char** argv, const Program& program, Options& options,
     }
 }
 
-int parse_options(int argc, const char* const* argv, Options& options, const char* letters) {
+int parse_options(int argc, const char* const* argv, Options& options, const char* letters,
+                  bool one_letter) {
     int i = 1;
     while (i < argc && argv[i][0] == '-') {
         if (std::strcmp(argv[i], "--help") == 0) return kOptionsHelp;
@@ -121,11 +123,19 @@ int parse_options(int argc, const char* const* argv, Options& options, const cha
             report(MSG_UNKNOWN_OPTION, argv[i][1]);
             return kOptionsBad;
         }
-        if (letter == 'P' || letter == 'n' || letter == 'd' || letter == 'F') {
+        if (one_letter && argv[i][2] != '\0') {
+            std::string alone;
+            for (const char* c = argv[i] + 1; *c; c++)
+                alone += (alone.empty() ? "-" : " -") + std::string(1, *c);
+            report(MSG_COMBINED, argv[i], alone.c_str());
+            return kOptionsBad;
+        }
+        if (std::strchr("PndFA", letter)) {
             options.own_palette |= letter == 'P';
             options.nearest |= letter == 'n' || letter == 'd';
             options.dither |= letter == 'd';
-            options.fit |= letter == 'F';
+            options.fit |= letter == 'F' || letter == 'A';
+            options.accept |= letter == 'A';
             i++;
             continue;
         }
@@ -145,6 +155,9 @@ int parse_options(int argc, const char* const* argv, Options& options, const cha
             break;
         case 'c':
             options.archive_dir = value;
+            break;
+        case 's':
+            options.show_dir = value;
             break;
         case 'j':
             options.jobs = std::atoi(value);

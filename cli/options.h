@@ -19,7 +19,9 @@ struct Options {
     bool own_palette = false; // quorbin-pack -P: keep the pictures' palettes and indices
     bool nearest = false;     // quorbin-pack -n: colours a palette lacks take the nearest ones
     bool dither = false;      // quorbin-pack -d: those diffuse their error (implies -n)
-    bool fit = false;         // quorbin-pack -F: change a picture until it fits its entry
+    bool fit = false;         // quorbin-pack -F: fit a picture into its entry where that hardly shows
+    bool accept = false;      // quorbin-pack -A: take the best fit whatever it shows (implies -F)
+    std::string show_dir;     // quorbin-pack -s: where the pictures as put back go (empty: nowhere)
     int jobs = 0;             // -j: entries converted at once; 0: as many as there are processors
 };
 
@@ -30,15 +32,16 @@ enum OptionsResult : int {
 };
 
 // Scans argv[1..]: "-l FILE", "-C DIR", "-c DIR", "-f bmp|png", "-j N" (N > 0), "-p FILE",
-// "-P", "-n", "-d" and "-F" (only the second character counts; the value, for all but the last
-// four, is
-// always the next argument; the format in any letter case), and the requests
-// for help and the version, which end the scan.  The first argument that does not begin with '-'
-// and everything after it are file arguments.  Returns the index of the first file argument (argc
-// when there is none), or an OptionsResult; an unknown letter or format is reported on standard
-// error.  `letters` lists the options a program takes, 'h' among them.
+// "-s DIR", "-P", "-n", "-d", "-F" and "-A" (the value, for those that take one, is always the
+// next argument; the format in any letter case), and the requests for help and the version, which
+// end the scan.  Only an option's second character counts, unless `one_letter`: then an option of
+// more letters than one is refused (-nF is not taken for -n).  The first argument that does not
+// begin with '-' and everything after it are file arguments.  Returns the index of the first file
+// argument (argc when there is none), or an OptionsResult; an unknown letter or format and a
+// refused option are reported on standard error.  `letters` lists the options a program takes,
+// 'h' among them.
 int parse_options(int argc, const char* const* argv, Options& options,
-                  const char* letters = "hlCcf");
+                  const char* letters = "hlCcf", bool one_letter = false);
 
 // What sets each program apart at the start of a run.
 struct Program {
@@ -46,6 +49,7 @@ struct Program {
     const char* banner;  // a format with one %s for its padding
     const char* usage;   // the usage text
     const char* letters; // its option letters, for parse_options
+    bool one_letter;     // an option is one letter, for parse_options
 };
 
 enum StartResult : int {

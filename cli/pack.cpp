@@ -5,7 +5,6 @@
 
 #include "bmp/bmp.h"
 #include "job.h"
-#include "kzp/colour.h"
 #include "lzss/lzss.h"
 #include "messages.h"
 #include "png/png.h"
@@ -72,47 +71,35 @@ bool read_picture(const char* path, const uint8_t* file, size_t size, bool true_
 
 bool map_picture(const std::string& path, const std::vector<uint8_t>& target,
                  const Picture& picture, const Options& options, std::vector<uint8_t>* out,
-                 KzpUnmapped* mapped) {
+                 KzpUnmapped* mapped, std::vector<uint8_t>* edited, std::vector<uint8_t>* nearest) {
     const KzpMapMode mode = options.dither ? kKzpDither : options.nearest ? kKzpNearest : kKzpExact;
     KzpImage indexed;
+    auto map = [&](KzpMapMode how, std::vector<uint8_t>* to, KzpUnmapped* told,
+                   std::vector<uint8_t>* marks) {
+        return picture.true_colour
+                   ? kzp_map_picture(target, picture.colours, to, told, how, marks)
+                   : kzp_image_parse(picture.image.data(),
+                                     static_cast<int64_t>(picture.image.size()), &indexed) &&
+                         kzp_map_image(target, indexed, to, told, how, marks);
+    };
     *mapped = KzpUnmapped{};
-    if (picture.true_colour
-            ? kzp_map_picture(target, picture.colours, out, mapped, mode)
-            : kzp_image_parse(picture.image.data(), static_cast<int64_t>(picture.image.size()),
-                              &indexed) &&
-                  kzp_map_image(target, indexed, out, mapped, mode))
+    if (map(mode, out, mapped, edited)) {
+        KzpUnmapped unused;
+        if (nearest) map(kKzpNearest, nearest, &unused, nullptr);
         return true;
+    }
     report(MSG_UNMAPPED, path.c_str(), static_cast<unsigned long long>(mapped->pixels), mapped->x,
            mapped->y, mapped->red, mapped->green, mapped->blue);
     return false;
 }
 
-void report_nearest(const std::string& path, const KzpUnmapped& mapped) {
-    if (mapped.pixels)
-        report(MSG_NEAREST, path.c_str(), static_cast<unsigned long long>(mapped.pixels),
-               static_cast<double>(mapped.largest));
-}
-
-// The 0.02 a change costs beyond its colours' distance is a difference that
-// just shows: fewer changes are worth more.
-int fit_changed(std::vector<uint8_t>& image, int64_t size, std::vector<uint8_t>* stream) {
-    KzpImage parsed;
-    kzp_image_parse(image.data(), static_cast<int64_t>(image.size()), &parsed);
-    Oklab lab[256];
-    for (int i = 0; i < 256; i++)
-        lab[i] = oklab_of(parsed.palette + 4 * i);
-    std::vector<float> cost(256 * 256);
-    for (size_t a = 0; a < 256; a++)
-        for (size_t b = 0; b < 256; b++)
-            cost[a * 256 + b] = a == b ? 0 : delta_e(lab[a], lab[b]) + 0.02f;
-    const size_t to = static_cast<size_t>(parsed.palette - image.data());
-    const LzssLossy lossy{cost.data(), to - static_cast<size_t>(parsed.width) * parsed.height, to,
-                          static_cast<size_t>(parsed.width)};
-    std::vector<uint8_t> changed;
-    const int result = lzss_encode_lossy(image.data(), image.size(), lossy,
-                                         static_cast<uint64_t>(size), stream, &changed);
-    if (result == kLzssEncoded) image = std::move(changed);
-    return result;
+void report_nearest(const std::string& path, const KzpUnmapped& mapped, const Options& options) {
+    if (!mapped.pixels) return;
+    report(options.dither ? MSG_DITHERED : MSG_NEAREST, path.c_str(),
+           static_cast<unsigned long long>(mapped.pixels), static_cast<double>(mapped.largest));
+    if (mapped.keyed)
+        report(MSG_KEYED, path.c_str(), static_cast<unsigned long long>(mapped.keyed), mapped.key,
+               mapped.key_x, mapped.key_y);
 }
 
 bool read_palette_file(const std::string& path, std::vector<uint8_t>* image, FileId* id) {
@@ -183,6 +170,6 @@ int pack_file(const std::string& path, const Options& options, const std::vector
     const bool written = std::fwrite(stream.data(), 1, stream.size(), out.file) == stream.size();
     if (!finish_part(output_path, out, written ? kConvertOk : kConvertWriteError)) return 0;
     say("OK\n");
-    report_nearest(path, mapped);
+    report_nearest(path, mapped, options);
     return 1;
 }

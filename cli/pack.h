@@ -28,19 +28,17 @@ bool read_picture(const char* path, const uint8_t* file, size_t size, bool true_
 // Maps `picture` (of target's width and height) onto the decoded image
 // `target` (kzp_map_picture), colours the palette lacks as options -n and -d
 // say (`*mapped` tells which); without -n reports them and returns false.
+// `*edited`, when given, marks the pixels whose colour is not target's there;
+// `*nearest`, when given, is the picture mapped with nearest colours alone.
 bool map_picture(const std::string& path, const std::vector<uint8_t>& target,
                  const Picture& picture, const Options& options, std::vector<uint8_t>* out,
-                 KzpUnmapped* mapped);
+                 KzpUnmapped* mapped, std::vector<uint8_t>* edited = nullptr,
+                 std::vector<uint8_t>* nearest = nullptr);
 
 // Says, after a picture's progress line, how many of its pixels took the
-// nearest colours of the palette, if any did.
-void report_nearest(const std::string& path, const KzpUnmapped& mapped);
-
-// Fits the decoded image `image` into a stream of `size` bytes by changing
-// its pixels, changing what shows least (lzss_encode_lossy: a change costs the
-// delta E OK of the colours, and 0.02 more); then `image` is what `*stream`
-// decodes to.  The result of lzss_encode_lossy.
-int fit_changed(std::vector<uint8_t>& image, int64_t size, std::vector<uint8_t>* stream);
+// nearest colours of the palette (with -d: dithered), if any did, and how many
+// of those took the index of its corners' colour.
+void report_nearest(const std::string& path, const KzpUnmapped& mapped, const Options& options);
 
 // Reads the palette that -p names, as a decoded image: the decoded bytes of
 // a KZP file, or a palette BMP or PNG file read by read_picture.  Reports

@@ -71,7 +71,7 @@ void convert_all(const std::vector<std::string>& paths, const Options& options, 
 int quorbin_main(int argc, char** argv) {
     std::vector<std::string> args;
     Options options;
-    const Program program{"quorbin", MSG_BANNER, MSG_USAGE, "hlCcfj"};
+    const Program program{"quorbin", MSG_BANNER, MSG_USAGE, "hlCcfj", false};
     const int first_file = start_run(argc, argv, program, options, args);
     if (first_file < 0) return first_file == kStartDone ? 0 : 1;
     if (!options.has_list_file && first_file >= static_cast<int>(args.size())) {
@@ -95,7 +95,7 @@ int quorbin_main(int argc, char** argv) {
 int quorbin_pack_main(int argc, char** argv) {
     std::vector<std::string> args;
     Options options;
-    const Program program{"quorbin-pack", MSG_PACK_BANNER, MSG_PACK_USAGE, "hlcCpPndFj"};
+    const Program program{"quorbin-pack", MSG_PACK_BANNER, MSG_PACK_USAGE, "hlcCpPndFAsj", true};
     const int first_file = start_run(argc, argv, program, options, args);
     if (first_file < 0) return first_file == kStartDone ? 0 : 1;
     // -p gives the palette that -l takes from each entry and -P keeps.

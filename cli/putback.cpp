@@ -8,6 +8,8 @@
 #include <thread>
 #include <tuple>
 
+#include "bmp/bmp.h"
+#include "fit/fit.h"
 #include "job.h"
 #include "listfile.h"
 #include "lzss/lzss.h"
@@ -34,8 +36,10 @@ struct Patch {
     size_t entry;
     std::string picture;
     std::vector<uint8_t> stream;
-    KzpUnmapped mapped; // the pixels that took nearest colours
-    KzpChanges changes; // the pixels -F changed
+    bool same;                  // the stream is the entry's own
+    KzpUnmapped mapped;         // the pixels that took nearest colours
+    Fit fit;                    // what -F changed (fit.changed 0: nothing); its image is not kept
+    std::vector<uint8_t> shown; // with -s: the image as it went back
 };
 
 // An archive that takes pictures: where its copy goes, the copy of the
@@ -73,8 +77,10 @@ bool read_entries(const Options& options, std::vector<Entry>* entries, FileId* l
     return true;
 }
 
-// Decodes `entry` into `image`; reports why it cannot.
-bool read_entry(const Entry& entry, std::vector<uint8_t>* image, FileId* id) {
+// Reads the stream of `entry` into `stream` and decodes it into `image`;
+// reports why it cannot.
+bool read_entry(const Entry& entry, std::vector<uint8_t>* stream, std::vector<uint8_t>* image,
+                FileId* id) {
     std::FILE* archive = open_input(entry.archive.c_str(), kReadBlocks);
     if (!archive) {
         report(MSG_CANT_OPEN, entry.archive.c_str());
@@ -88,15 +94,19 @@ bool read_entry(const Entry& entry, std::vector<uint8_t>* image, FileId* id) {
         report(MSG_ENTRY_OUTSIDE, entry.name.c_str(), entry.archive.c_str());
         return false;
     }
-    // Untouched, the buffer's pages cost nothing: it is not cleared first.
-    Buffer decoded = allocate(9 * entry.size);
-    const int64_t length = decoded ? decode_stored_stream(archive, entry.size, decoded.get()) : 0;
-    image->assign(decoded.get(), decoded.get() + length);
+    // Untouched, the buffers' pages cost nothing: they are not cleared first.
+    Buffer bytes = allocate(entry.size), decoded = allocate(9 * entry.size);
+    const bool read = bytes && decoded &&
+                      std::fread(bytes.get(), 1, static_cast<size_t>(entry.size), archive) ==
+                          static_cast<size_t>(entry.size);
     std::fclose(archive);
-    if (!decoded) {
+    if (!bytes || !decoded) {
         report(MSG_NO_MEMORY, entry.name.c_str());
         return false;
     }
+    const int64_t length = read ? decode_stored_buffer(bytes.get(), entry.size, decoded.get()) : 0;
+    stream->assign(bytes.get(), bytes.get() + (read ? entry.size : 0));
+    image->assign(decoded.get(), decoded.get() + length);
     KzpImage parsed;
     if (kzp_image_parse(image->data(), static_cast<int64_t>(image->size()), &parsed) &&
         parsed.width > 0 && parsed.height > 0)
@@ -105,52 +115,91 @@ bool read_entry(const Entry& entry, std::vector<uint8_t>* image, FileId* id) {
     return false;
 }
 
-// The stream of exactly the entry's size for `picture` put into `entry`;
-// reports why there is none.
-bool pack_into(const std::string& picture, const Entry& entry, const std::vector<uint8_t>& target,
-               const Options& options, std::vector<uint8_t>* stream, KzpUnmapped* mapped,
-               KzpChanges* changes) {
+// Writes the decoded `image` as the BMP file that quorbin would make of the
+// entry `name`, into the -s directory.
+bool show(const std::vector<uint8_t>& image, const std::string& name, const Options& options,
+          const std::vector<FileId>& protect) {
+    std::string path;
+    make_output_name(path, name, options.show_dir, "bmp");
+    OutputFile out;
+    if (!open_part(path, protect.data(), static_cast<int>(protect.size()), &out)) return false;
+    const int result = write_bmp(out.file, image.data(), static_cast<int64_t>(image.size()));
+    return finish_part(path, out, result == kBmpOk ? kConvertOk : kConvertWriteError);
+}
+
+// The stream of exactly the entry's size for `picture` put into `entry`
+// (whose stream is `old` and decoded image `target`): its old items kept up
+// to the first change.  Reports why there is none.
+bool pack_into(const std::string& picture, const Entry& entry, const std::vector<uint8_t>& old,
+               const std::vector<uint8_t>& target, const Options& options,
+               const std::vector<FileId>& protect, Patch* patch) {
     Buffer bytes;
     int64_t size = 0;
     if (!read_file(picture, bytes, &size)) return false;
     Picture given;
-    std::vector<uint8_t> image;
+    std::vector<uint8_t> image, edited, nearest;
     if (!read_picture(picture.c_str(), bytes.get(), static_cast<size_t>(size), !options.own_palette,
                       &given))
         return false;
-    KzpImage old, own;
-    kzp_image_parse(target.data(), static_cast<int64_t>(target.size()), &old);
-    if (given.width != old.width || given.height != old.height) {
+    KzpImage was, own;
+    kzp_image_parse(target.data(), static_cast<int64_t>(target.size()), &was);
+    if (given.width != was.width || given.height != was.height) {
         report(MSG_SIZE_MISMATCH, picture.c_str(), given.width, given.height, entry.name.c_str(),
-               old.width, old.height);
+               was.width, was.height);
         return false;
     }
     if (options.own_palette) {
+        // A recolouring: the edit is where the indices changed.
         kzp_image_parse(given.image.data(), static_cast<int64_t>(given.image.size()), &own);
         image = kzp_with_pixels(target, own.pixels, own.palette);
-    } else if (!map_picture(picture, target, given, options, &image, mapped)) {
+        edited.resize(static_cast<size_t>(was.width) * static_cast<size_t>(was.height));
+        for (size_t i = 0; i < edited.size(); i++)
+            edited[i] = own.pixels[i] != was.pixels[i];
+    } else if (!map_picture(picture, target, given, options, &image, &patch->mapped, &edited,
+                            options.fit && options.dither ? &nearest : nullptr)) {
         return false;
     }
-    LzssEncodeOptions fit;
-    fit.target_size = static_cast<uint64_t>(entry.size);
-    int result = lzss_encode_into(image.data(), image.size(), stream, fit);
-    const long long needs = static_cast<long long>(stream->size()), holds = entry.size;
+    LzssEncodeOptions exact;
+    exact.target_size = static_cast<uint64_t>(entry.size);
+    std::vector<uint8_t>& stream = patch->stream;
+    int result =
+        lzss_encode_after(image.data(), image.size(), old.data(), old.size(), &stream, exact);
+    const long long needs = static_cast<long long>(stream.size()), holds = entry.size;
+    const double over = 100.0 * static_cast<double>(needs - holds) / static_cast<double>(holds);
     if (result == kLzssTooLarge && options.fit) {
-        const std::vector<uint8_t> unchanged = image;
-        result = fit_changed(image, entry.size, stream);
-        if (result == kLzssTooLarge) report(MSG_CANNOT_FIT, picture.c_str(), holds);
-        *changes = kzp_changes(unchanged, image);
+        Fit& fit = patch->fit;
+        fit = fit_edit({&target, &image, &edited, nearest.empty() ? nullptr : &nearest,
+                        static_cast<uint64_t>(entry.size)});
+        if (!fit.fitted) {
+            report(MSG_CANNOT_FIT, picture.c_str(), holds);
+            return false;
+        }
+        if (!options.accept && !fit_hardly_shows(fit)) {
+            report(MSG_FIT_SHOWS, picture.c_str(), needs, holds, needs - holds, over,
+                   static_cast<unsigned long long>(fit.changed),
+                   static_cast<unsigned long long>(fit.edit), static_cast<double>(fit.mean),
+                   static_cast<double>(fit.seen), static_cast<double>(fit.largest));
+            if (!options.show_dir.empty()) show(fit.image, entry.name, options, protect);
+            return false;
+        }
+        image = std::move(fit.image);
+        fit.image.clear();
+        result =
+            lzss_encode_after(image.data(), image.size(), old.data(), old.size(), &stream, exact);
     } else if (result == kLzssTooLarge) {
-        report(MSG_TOO_MANY_BYTES, picture.c_str(), needs, holds);
+        report(MSG_TOO_MANY_BYTES, picture.c_str(), needs, holds, needs - holds, over);
     }
     if (result == kLzssUnreachable) report(MSG_UNREACHABLE, picture.c_str(), needs, holds);
     if (result != kLzssEncoded) return false;
-    Buffer check = allocate(9 * static_cast<int64_t>(stream->size()));
+    patch->same = stream == old;
+    Buffer check = allocate(9 * static_cast<int64_t>(stream.size()));
     if (check &&
-        static_cast<size_t>(decode_stored_buffer(
-            stream->data(), static_cast<int64_t>(stream->size()), check.get())) == image.size() &&
-        std::memcmp(check.get(), image.data(), image.size()) == 0)
+        static_cast<size_t>(decode_stored_buffer(stream.data(), static_cast<int64_t>(stream.size()),
+                                                 check.get())) == image.size() &&
+        std::memcmp(check.get(), image.data(), image.size()) == 0) {
+        if (!options.show_dir.empty()) patch->shown = std::move(image);
         return true;
+    }
     report(MSG_NOT_DECODED, picture.c_str());
     return false;
 }
@@ -201,13 +250,17 @@ const char* finish_archive(Archive& archive, const std::vector<Entry>& entries, 
         return archive.failure;
     }
     bool ok = archive.copied.get();
+    // An archive that would be written over itself as it is stays as it is.
+    const bool same = same_file(archive.source_id, archive.output_id) &&
+                      std::all_of(archive.patches.begin(), archive.patches.end(),
+                                  [](const Patch& patch) { return patch.same; });
     for (const Patch& patch : archive.patches) {
         const Entry& entry = entries[patch.entry];
-        ok = ok && seek_to(archive.part.file, entry.offset) &&
-             std::fwrite(patch.stream.data(), 1, patch.stream.size(), archive.part.file) ==
-                 patch.stream.size();
+        ok = ok && (patch.same || (seek_to(archive.part.file, entry.offset) &&
+                                   std::fwrite(patch.stream.data(), 1, patch.stream.size(),
+                                               archive.part.file) == patch.stream.size()));
     }
-    ok = ok && copy_permissions(archive.from, archive.part.file) &&
+    ok = ok && !same && copy_permissions(archive.from, archive.part.file) &&
          (!archive.replacing || flush_to_disk(archive.part.file));
     std::fclose(archive.from);
     const std::string part = archive.target + ".part";
@@ -216,7 +269,7 @@ const char* finish_archive(Archive& archive, const std::vector<Entry>& entries, 
         rename_file(part.c_str(), archive.target.c_str()))
         return nullptr;
     if (archive.part.regular) remove_file(part.c_str());
-    if (archive.patches.empty()) return nullptr;
+    if (archive.patches.empty() || same) return nullptr;
     return result == kConvertOk ? MSG_CANT_CREATE : MSG_CANT_WRITE;
 }
 
@@ -308,7 +361,7 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
             archive != archives.end() &&
             std::any_of((*archive)->patches.begin(), (*archive)->patches.end(),
                         [&](const Patch& p) { return same_range(entries[p.entry], entry); });
-        std::vector<uint8_t> target, stream;
+        std::vector<uint8_t> target, old;
         FileId source_id;
         const FileId output_id = path_id(output.c_str());
         if (taken) {
@@ -318,7 +371,7 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
             report(MSG_OVERLAP, entry.name.c_str(), entry.archive.c_str());
         } else if (output_id.known && is_read_only(output.c_str())) {
             report(MSG_READ_ONLY, output.c_str());
-        } else if (!read_entry(entry, &target, &source_id)) {
+        } else if (!read_entry(entry, &old, &target, &source_id)) {
         } else if (std::any_of(archives.begin(), archives.end(), [&](const auto& a) {
                        return a->source != entry.archive &&
                               (a->output == output || same_file(a->source_id, output_id) ||
@@ -335,11 +388,9 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
                 start_copy(a, protect);
                 archive = archives.end() - 1;
             }
-            KzpUnmapped mapped{};
-            KzpChanges changes{0, 0, 0};
-            if (pack_into(picture, entry, target, options, &stream, &mapped, &changes)) {
-                (*archive)->patches.push_back(
-                    {found[k][0], picture, std::move(stream), mapped, changes});
+            Patch patch{found[k][0], picture, {}, false, {}, {false, {}, 0, 0, 0, 0, 0}, {}};
+            if (pack_into(picture, entry, old, target, options, protect, &patch)) {
+                (*archive)->patches.push_back(std::move(patch));
                 hold_progress("");
                 continue;
             }
@@ -358,13 +409,17 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
                 report(failure, path.c_str());
             } else {
                 say("OK\n");
-                report_nearest(patch.picture, patch.mapped);
-                if (patch.changes.pixels)
+                report_nearest(patch.picture, patch.mapped, options);
+                const Fit& fit = patch.fit;
+                if (fit.fitted)
                     report(MSG_FITTED, patch.picture.c_str(),
                            static_cast<long long>(entries[patch.entry].size),
-                           static_cast<unsigned long long>(patch.changes.pixels),
-                           static_cast<double>(patch.changes.largest),
-                           static_cast<double>(patch.changes.mean));
+                           static_cast<unsigned long long>(fit.changed),
+                           static_cast<unsigned long long>(fit.edit), static_cast<double>(fit.mean),
+                           static_cast<double>(fit.seen), static_cast<double>(fit.largest));
+                if (!options.show_dir.empty() &&
+                    !show(patch.shown, entries[patch.entry].name, options, protect))
+                    all = 0;
             }
         }
         all &= failure == nullptr;

@@ -79,23 +79,6 @@ std::vector<uint8_t> kzp_with_pixels(const std::vector<uint8_t>& target, const u
     return out;
 }
 
-KzpChanges kzp_changes(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after) {
-    KzpImage old, now;
-    kzp_image_parse(before.data(), static_cast<int64_t>(before.size()), &old);
-    kzp_image_parse(after.data(), static_cast<int64_t>(after.size()), &now);
-    KzpChanges changes{0, 0, 0};
-    double sum = 0;
-    for (size_t i = 0; old.pixels && i < static_cast<size_t>(old.width) * old.height; i++) {
-        if (old.pixels[i] == now.pixels[i]) continue;
-        const float d = delta_e(oklab_of(old.palette + 4 * old.pixels[i]),
-                                oklab_of(old.palette + 4 * now.pixels[i]));
-        changes.pixels++, sum += d, changes.largest = std::max(changes.largest, d);
-    }
-    changes.mean =
-        changes.pixels ? static_cast<float>(sum / static_cast<double>(changes.pixels)) : 0;
-    return changes;
-}
-
 namespace {
 
 uint32_t colour_at(const uint8_t* p) {
@@ -209,7 +192,7 @@ void map_nearest(const KzpImage& image, ColourOf colour_of, const uint32_t* own,
 // Maps the picture whose pixel i has the colour colour_of(i) onto `target`.
 template <typename ColourOf>
 bool map_pixels(const std::vector<uint8_t>& target, ColourOf colour_of, std::vector<uint8_t>* out,
-                KzpUnmapped* unmapped, KzpMapMode mode) {
+                KzpUnmapped* unmapped, KzpMapMode mode, std::vector<uint8_t>* edited) {
     KzpImage image;
     kzp_image_parse(target.data(), static_cast<int64_t>(target.size()), &image);
     const size_t count = image.pixels ? static_cast<size_t>(image.width) * image.height : 0;
@@ -222,9 +205,11 @@ bool map_pixels(const std::vector<uint8_t>& target, ColourOf colour_of, std::vec
         own[i] = colour_at(image.palette + 4 * i);
     std::vector<int16_t> indices(count);
     *unmapped = KzpUnmapped{};
+    if (edited) edited->assign(count, 0);
     for (size_t i = 0; i < count; i++) {
         const uint32_t colour = colour_of(i);
         indices[i] = static_cast<int16_t>(index_for(colour, image.pixels[i], own, preferred));
+        if (edited) (*edited)[i] = colour != own[image.pixels[i]];
         if (indices[i] >= 0 || unmapped->pixels++) continue;
         unmapped->x = static_cast<int32_t>(i % static_cast<size_t>(image.width));
         unmapped->y = static_cast<int32_t>(i / static_cast<size_t>(image.width));
@@ -232,8 +217,23 @@ bool map_pixels(const std::vector<uint8_t>& target, ColourOf colour_of, std::vec
         unmapped->green = static_cast<uint8_t>(colour >> 8), unmapped->blue = colour & 0xFF;
     }
     if (unmapped->pixels && mode == kKzpExact) return false;
-    if (unmapped->pixels)
+    if (unmapped->pixels) {
+        // Where the picture's four corners have one colour that the palette holds, its index is
+        // likely a sprite's transparency key: pixels that take it for a colour near it are told.
+        const size_t width = static_cast<size_t>(image.width),
+                     corners[4] = {0, width - 1, count - width, count - 1};
+        const bool keyed = std::all_of(corners, corners + 4, [&](size_t i) {
+            return indices[i] >= 0 && colour_of(i) == colour_of(0);
+        });
+        const std::vector<int16_t> before = indices;
         map_nearest(image, colour_of, own, preferred, mode == kKzpDither, indices.data(), unmapped);
+        for (size_t i = 0; keyed && i < count; i++) {
+            if (before[i] >= 0 || indices[i] != indices[0] || unmapped->keyed++) continue;
+            unmapped->key = static_cast<uint8_t>(indices[0]);
+            unmapped->key_x = static_cast<int32_t>(i % width);
+            unmapped->key_y = static_cast<int32_t>(i / width);
+        }
+    }
     const std::vector<uint8_t> bytes(indices.begin(), indices.end());
     *out = kzp_with_pixels(target, bytes.data());
     return true;
@@ -242,18 +242,21 @@ bool map_pixels(const std::vector<uint8_t>& target, ColourOf colour_of, std::vec
 } // namespace
 
 bool kzp_map_picture(const std::vector<uint8_t>& target, const KzpColours& picture,
-                     std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode) {
+                     std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode,
+                     std::vector<uint8_t>* edited) {
     const uint8_t* rgb = picture.rgb.data();
     return map_pixels(
-        target, [rgb](size_t i) { return colour_at(rgb + 3 * i); }, out, unmapped, mode);
+        target, [rgb](size_t i) { return colour_at(rgb + 3 * i); }, out, unmapped, mode, edited);
 }
 
 bool kzp_map_image(const std::vector<uint8_t>& target, const KzpImage& picture,
-                   std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode) {
+                   std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode,
+                   std::vector<uint8_t>* edited) {
     uint32_t colour[256];
     for (int i = 0; i < 256; i++)
         colour[i] = colour_at(picture.palette + 4 * i);
     const uint8_t* pixels = picture.pixels;
     return map_pixels(
-        target, [&colour, pixels](size_t i) { return colour[pixels[i]]; }, out, unmapped, mode);
+        target, [&colour, pixels](size_t i) { return colour[pixels[i]]; }, out, unmapped, mode,
+        edited);
 }

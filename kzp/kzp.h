@@ -57,14 +57,6 @@ KzpColours kzp_image_colours(const KzpImage& image);
 std::vector<uint8_t> kzp_with_pixels(const std::vector<uint8_t>& target, const uint8_t* pixels,
                                      const uint8_t* palette = nullptr);
 
-// The pixels that differ between two decoded images of one layout and
-// palette: how many, and the largest and the mean delta E OK of their colours.
-struct KzpChanges {
-    uint64_t pixels;
-    float largest, mean;
-};
-KzpChanges kzp_changes(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after);
-
 // What becomes of a picture's colours that a palette does not hold.
 enum KzpMapMode : int {
     kKzpExact,   // the picture is refused
@@ -79,6 +71,12 @@ struct KzpUnmapped {
     int32_t x, y;             // the first of them, counted from the top left
     uint8_t red, green, blue; // its colour
     float largest;            // the largest delta E OK from a pixel's colour to the one it took
+    // Of them, those that took the index of the colour of the picture's four corners (when
+    // they have one, which the palette holds: likely a transparency key), the first of those
+    // and that index.
+    uint64_t keyed;
+    int32_t key_x, key_y;
+    uint8_t key;
 };
 
 // Puts a picture of target's width and height into the decoded image
@@ -90,11 +88,14 @@ struct KzpUnmapped {
 // the key where key pixels move.  The result is kzp_with_pixels of those
 // indices.  `*unmapped` tells which pixels have colours that the palette
 // lacks; kKzpExact refuses them (false), the other modes give them the
-// nearest colours by the same rule.
+// nearest colours by the same rule.  `*edited`, when given, has a byte per
+// pixel: 1 where the picture's colour is not target's at that place.
 bool kzp_map_picture(const std::vector<uint8_t>& target, const KzpColours& picture,
-                     std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode = kKzpExact);
+                     std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode = kKzpExact,
+                     std::vector<uint8_t>* edited = nullptr);
 
 // The same for a palette picture (of target's width and height), whose
 // pixels' colours are those of its indices.
 bool kzp_map_image(const std::vector<uint8_t>& target, const KzpImage& picture,
-                   std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode = kKzpExact);
+                   std::vector<uint8_t>* out, KzpUnmapped* unmapped, KzpMapMode mode = kKzpExact,
+                   std::vector<uint8_t>* edited = nullptr);

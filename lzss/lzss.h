@@ -144,25 +144,30 @@ enum LzssEncodeResult : int {
 int lzss_encode_into(const uint8_t* data, size_t size, std::vector<uint8_t>* out,
                      LzssEncodeOptions options = {});
 
-// A near-lossless encoding: where references may copy other bytes than the
-// data's, and at what cost.
+// Compresses `size` bytes into `*out` as lzss_encode_into does, keeping the
+// items of the stream `old` (of `old_size` bytes) from its start up to the
+// first that outputs a byte other than the data's: as many of those as leave
+// a stream of options.target_size bytes (0: the smallest) for the rest.  When
+// `old` decodes to the data itself, `*out` is `old`.  So an edited entry's
+// stream stays byte for byte what it was before the first change.
+int lzss_encode_after(const uint8_t* data, size_t size, const uint8_t* old, size_t old_size,
+                      std::vector<uint8_t>* out, LzssEncodeOptions options = {});
+
+// A near-lossless encoding: which bytes may become others, and at what cost.
 struct LzssLossy {
-    const float* cost; // [a * 256 + b]: of the byte a where b was wanted (0 for a == b)
-    size_t from, to;   // only the bytes of [from, to) may change
-    size_t stride;     // the distance of the bytes above (a picture's width)
+    const float* cost;         // [a * 256 + b]: of the byte a where b was wanted (0 for a == b)
+    const uint8_t* may_change; // per byte of the data: not 0 where it may become another
+    size_t stride;             // the distance of the bytes above (a picture's width)
 };
 
-// Compresses `size` bytes into a stream of exactly `target` bytes, letting
-// references copy other bytes than the data's inside [lossy.from, lossy.to)
-// where the stream is otherwise too large, and changing as little as
-// lossy.cost counts: the parse that costs least in bits plus a weight times
-// the changes, with the largest weight whose parse fits; then the changes it
-// does not need undone, the costliest first, as many as leave a stream that
-// fits; lengthened as lzss_encode_into lengthens.  `*changed` is what the
-// stream decodes to.
-// kLzssTooLarge when even changes of no weight do not make it fit.
+// Changes bytes of `data` that lossy.may_change allows so that the result,
+// `*changed`, compresses into `target` bytes (lzss_encode_into): the bytes
+// that references copy where copying them costs fewer bits plus a weight
+// times lossy.cost, with the largest weight that fits.  Each such reference
+// reads the data as it is, so no change carries on into other bytes.
+// kLzssTooLarge when even changes of almost no weight do not make it fit.
 int lzss_encode_lossy(const uint8_t* data, size_t size, const LzssLossy& lossy, uint64_t target,
-                      std::vector<uint8_t>* out, std::vector<uint8_t>* changed);
+                      std::vector<uint8_t>* changed);
 
 inline std::vector<uint8_t> lzss_encode(const std::vector<uint8_t>& data,
                                         LzssEncodeOptions options = {}) {

@@ -217,11 +217,13 @@ void find_matches(const std::vector<uint8_t>& hist, size_t prefix, size_t from, 
 namespace {
 
 // The parse: at each position where an item starts, its length (1: a
-// literal) and, for a reference, its distance.
+// literal) and, for a reference, its distance.  The items before `fixed`
+// are another stream's, kept as they are: padding leaves them alone.
 struct Parse {
     std::vector<uint8_t> length;
     std::vector<uint16_t> distance;
     std::vector<uint8_t> longest; // the longest match at each position, kept for padding
+    size_t fixed = 0;
 };
 
 Parse parse(const uint8_t* data, size_t size, LzssEncodeOptions options) {
@@ -287,7 +289,7 @@ Parse parse(const uint8_t* data, size_t size, LzssEncodeOptions options) {
 // Takes `count` bytes off the fronts of references of 4 or more as
 // literals, 9 bits each (the rest still matches at the same distance).
 void peel(Parse& p, uint64_t count) {
-    for (size_t i = 0; i < p.length.size() && count > 0;) {
+    for (size_t i = p.fixed; i < p.length.size() && count > 0;) {
         const size_t n = p.length[i];
         if (n > kMinMatch) {
             const size_t take = std::min<uint64_t>(count, n - kMinMatch);
@@ -312,7 +314,7 @@ void peel(Parse& p, uint64_t count) {
 // none can be made.
 bool pad_by_steps(Parse& p, uint64_t low, uint64_t high) {
     uint64_t count[kMaxMatch + 1] = {}, refs = 0, steps = 0; // references by length
-    for (size_t i = 0; i < p.length.size(); i += p.length[i])
+    for (size_t i = p.fixed; i < p.length.size(); i += p.length[i])
         if (p.length[i] > 1) count[p.length[i]]++, refs++, steps += p.length[i] - kMinMatch;
     for (uint64_t add = low; add <= high; add++) {
         uint64_t k = add > 9 * steps ? (add - 9 * steps + 9) / 10 : 0;
@@ -328,7 +330,7 @@ bool pad_by_steps(Parse& p, uint64_t low, uint64_t high) {
             freed += convert[n] * (n - kMinMatch);
         }
         if (bits > add || (add - bits) / 9 > steps - freed) continue;
-        for (size_t i = 0; i < p.length.size(); i += p.length[i]) {
+        for (size_t i = p.fixed; i < p.length.size(); i += p.length[i]) {
             const size_t n = p.length[i];
             if (n > 1 && convert[n] > 0) {
                 convert[n]--;
@@ -347,7 +349,7 @@ bool pad_by_steps(Parse& p, uint64_t low, uint64_t high) {
 // (the same number of items).  Returns how many it split.
 uint64_t split_pairs(Parse& p, uint64_t count) {
     uint64_t split = 0;
-    for (size_t i = 0; i + 1 < p.length.size() && split < count;) {
+    for (size_t i = p.fixed; i + 1 < p.length.size() && split < count;) {
         const size_t n = p.length[i + 1];
         if (p.length[i] == 1 && p.longest[i] >= kMinMatch && n >= kMinMatch + 2) {
             p.length[i] = kMinMatch;
@@ -374,51 +376,52 @@ constexpr uint64_t kExactCells = uint64_t{1} << 22;
 // programming over (position, references); false when the table would be
 // too large or no r fits.
 bool pad_exactly(Parse& p, uint64_t low, uint64_t high) {
-    const uint64_t size = p.length.size();
+    const uint64_t size = p.length.size(), start = p.fixed, rest = size - start;
     uint64_t bits = 0;
-    for (size_t i = 0; i < size; i += p.length[i])
+    for (size_t i = start; i < size; i += p.length[i])
         bits += p.length[i] == 1 ? kLiteralBits : kReferenceBits;
-    if (bits + low > 9 * size) return false;
-    const uint64_t top = 9 * size - bits - low; // the savings' window
-    const uint64_t bottom = 9 * size > bits + high ? 9 * size - bits - high : 0;
-    const uint64_t refs = std::min(size / kMinMatch, top / 10) + 1;
-    if ((size + 1) * refs > kExactCells) return false;
-    // most[i * refs + r]: the most bytes r references cover from i on; -1: none.
-    std::vector<int32_t> most((size + 1) * refs, -1);
-    most[size * refs] = 0;
-    for (uint64_t i = size; i-- > 0;) {
-        int32_t* here = &most[i * refs];
+    if (bits + low > 9 * rest) return false;
+    const uint64_t top = 9 * rest - bits - low; // the savings' window
+    const uint64_t bottom = 9 * rest > bits + high ? 9 * rest - bits - high : 0;
+    const uint64_t refs = std::min(rest / kMinMatch, top / 10) + 1;
+    if ((rest + 1) * refs > kExactCells) return false;
+    // most[(i - start) * refs + r]: the most bytes r references cover from i on; -1: none.
+    std::vector<int32_t> table((rest + 1) * refs, -1);
+    auto most = [&](uint64_t i) { return &table[(i - start) * refs]; };
+    most(size)[0] = 0;
+    for (uint64_t i = size; i-- > start;) {
+        int32_t* here = most(i);
         std::copy_n(here + refs, refs, here);
         for (uint64_t m = kMinMatch; m <= p.longest[i]; m++) {
-            const int32_t* after = &most[(i + m) * refs];
+            const int32_t* after = most(i + m);
             for (uint64_t r = 1; r < refs; r++)
                 if (after[r - 1] >= 0)
                     here[r] = std::max(here[r], static_cast<int32_t>(m) + after[r - 1]);
         }
     }
     for (uint64_t r = 0; r < refs; r++) {
+        const int32_t covered = most(start)[r];
         const int64_t first = static_cast<int64_t>(std::max(bottom, 10 * r)),
                       last = std::min(static_cast<int64_t>(top),
-                                      9 * int64_t{most[r]} - 17 * static_cast<int64_t>(r));
+                                      9 * int64_t{covered} - 17 * static_cast<int64_t>(r));
         const int64_t saving =
             first + static_cast<int64_t>((r + 9 - static_cast<uint64_t>(first) % 9) % 9);
-        if (most[r] < 0 || saving > last) continue;
+        if (covered < 0 || saving > last) continue;
         // The references of most[r], shortened to cover c bytes.
         uint64_t left = r;
-        for (uint64_t i = 0; i < size;) {
-            const int32_t want = most[i * refs + left];
+        for (uint64_t i = start; i < size;) {
+            const int32_t want = most(i)[left];
             uint64_t m = 1;
-            if (most[(i + 1) * refs + left] != want)
-                for (m = kMinMatch;
-                     static_cast<int32_t>(m) + most[(i + m) * refs + left - 1] != want ||
-                     most[(i + m) * refs + left - 1] < 0;)
+            if (most(i + 1)[left] != want)
+                for (m = kMinMatch; static_cast<int32_t>(m) + most(i + m)[left - 1] != want ||
+                                    most(i + m)[left - 1] < 0;)
                     m++;
             std::fill_n(p.length.begin() + static_cast<ptrdiff_t>(i), m, 1);
             p.length[i] = static_cast<uint8_t>(m);
             left -= m > 1;
             i += m;
         }
-        peel(p, static_cast<uint64_t>(most[r]) - (static_cast<uint64_t>(saving) + 17 * r) / 9);
+        peel(p, static_cast<uint64_t>(covered) - (static_cast<uint64_t>(saving) + 17 * r) / 9);
         return true;
     }
     return false;
@@ -440,11 +443,21 @@ bool pad(Parse& p, uint64_t low, uint64_t high) {
     return pad_exactly(p, low, high);
 }
 
-std::vector<uint8_t> write_stream(const uint8_t* data, const Parse& p) {
-    std::vector<uint8_t> out;
+// The start of another stream written in front of a parse's items: its
+// bytes, and where the flag byte of its last group is and how many of that
+// group's items it holds (8: the group is full, the next item starts one).
+struct Kept {
+    const uint8_t* bytes = nullptr;
+    size_t size = 0, flag_at = 0;
+    int items = 8;
+};
+
+std::vector<uint8_t> write_stream(const uint8_t* data, const Parse& p, const Kept& kept = {}) {
+    std::vector<uint8_t> out(kept.bytes, kept.bytes + kept.size);
     out.reserve(p.length.size() + p.length.size() / 8 + 16);
-    GroupWriter groups{out};
-    for (size_t i = 0; i < p.length.size(); i += p.length[i]) {
+    if (kept.items < 8) out[kept.flag_at] &= static_cast<uint8_t>((1 << kept.items) - 1);
+    GroupWriter groups{out, kept.flag_at, kept.items};
+    for (size_t i = p.fixed; i < p.length.size(); i += p.length[i]) {
         if (p.length[i] == 1)
             groups.literal(data[i]);
         else
@@ -464,21 +477,47 @@ int fit(Parse& p, uint64_t target) {
     return kLzssEncoded;
 }
 
-// The parse that costs least in bits plus `lambda` times the cost of the
-// changes its references make, and its bits.  At each position the
-// references tried are those at the distances of the longest exact matches
-// there and one before, of the bytes before and of the three above (a row
-// of `stride` on), reading the data as it is.
-// A reference never changes a byte outside [from, to), and one that lands
-// behind `to` never reads inside it, so those bytes stay whatever changes.
-uint64_t lossy_parse(const uint8_t* data, const Parse& exact, const LzssLossy& lossy, double lambda,
-                     Parse* p) {
+// An item of a stream: where its bytes start, the flag byte of its group and
+// its place there, and the output it gives.
+struct Item {
+    size_t at, flag_at;
+    int place;
+    size_t output, length;
+};
+
+// The items of `stream` that output only bytes before `same`, in order, and
+// after them where the next item would be (its length 0).
+std::vector<Item> items_before(const uint8_t* stream, size_t size, size_t same) {
+    std::vector<Item> items;
+    size_t in = 0, output = 0, flag_at = 0;
+    int place = 8;
+    for (;;) {
+        if (place == 8 && in < size) flag_at = in++, place = 0;
+        const bool literal = place < 8 && ((stream[flag_at] >> place) & 1);
+        if (place == 8 || in + (literal ? 1 : 2) > size) break;
+        const size_t length = literal ? 1 : (stream[in + 1] & 0x0F) + kMinMatch;
+        if (output + length > same) break;
+        items.push_back({in, flag_at, place, output, length});
+        in += literal ? 1 : 2, output += length, place++;
+    }
+    items.push_back({in, flag_at, place, output, 0});
+    return items;
+}
+
+// The changes that a parse costing `lambda` per unit of lossy.cost plans:
+// `data` where each byte that a reference covers is the byte it reads in the
+// data as it is.  At each position the references tried are those at the
+// distances of the longest exact matches there and one before, of the bytes
+// before and of the three above (a row of `stride` on).  A byte that may not
+// change is covered only by references that read its own value.
+std::vector<uint8_t> lossy_plan(const uint8_t* data, const Parse& exact, const LzssLossy& lossy,
+                                double lambda) {
     const size_t size = exact.length.size();
     std::vector<double> cost(size + 1);
-    std::vector<uint64_t> bits(size + 1);
+    std::vector<uint8_t> length(size);
+    std::vector<uint16_t> distance(size);
     for (size_t i = size; i-- > 0;) {
-        cost[i] = cost[i + 1] + kLiteralBits, bits[i] = bits[i + 1] + kLiteralBits;
-        p->length[i] = 1, p->distance[i] = exact.distance[i];
+        cost[i] = cost[i + 1] + kLiteralBits, length[i] = 1;
         size_t tried[6] = {
             exact.distance[i], i ? exact.distance[i - 1] : 0u, 1, lossy.stride - 1, lossy.stride,
             lossy.stride + 1};
@@ -489,19 +528,22 @@ uint64_t lossy_parse(const uint8_t* data, const Parse& exact, const LzssLossy& l
             for (size_t n = 1; n <= kMaxMatch && i + n <= size; n++) {
                 const size_t at = i + n - 1, from = at + kWindow - d; // in the history
                 const uint8_t byte = from < kWindow ? 0 : data[from - kWindow], want = data[at];
-                const bool inside = at >= lossy.from && at < lossy.to;
-                if ((byte != want && !inside) ||
-                    (at >= lossy.to && from >= kWindow + lossy.from && from < kWindow + lossy.to))
-                    break;
+                if (byte != want && !lossy.may_change[at]) break;
                 changes += lossy.cost[byte * 256 + want];
                 const double total = kReferenceBits + lambda * changes + cost[i + n];
                 if (n < kMinMatch || total >= cost[i]) continue;
-                cost[i] = total, bits[i] = kReferenceBits + bits[i + n];
-                p->length[i] = static_cast<uint8_t>(n), p->distance[i] = static_cast<uint16_t>(d);
+                cost[i] = total;
+                length[i] = static_cast<uint8_t>(n), distance[i] = static_cast<uint16_t>(d);
             }
         }
     }
-    return bits[0];
+    std::vector<uint8_t> planned(data, data + size);
+    for (size_t i = 0; i < size; i += length[i])
+        for (size_t k = 0; length[i] > 1 && k < length[i]; k++) {
+            const size_t from = i + k + kWindow - distance[i];
+            planned[i + k] = from < kWindow ? 0 : data[from - kWindow];
+        }
+    return planned;
 }
 
 } // namespace
@@ -514,87 +556,67 @@ int lzss_encode_into(const uint8_t* data, size_t size, std::vector<uint8_t>* out
     return result;
 }
 
+int lzss_encode_after(const uint8_t* data, size_t size, const uint8_t* old, size_t old_size,
+                      std::vector<uint8_t>* out, LzssEncodeOptions options) {
+    std::vector<uint8_t> decoded(9 * old_size);
+    decoded.resize(static_cast<size_t>(
+        decode_stored_buffer(old, static_cast<int64_t>(old_size), decoded.data())));
+    const size_t same = static_cast<size_t>(
+        std::mismatch(data, data + std::min(size, decoded.size()), decoded.begin()).first - data);
+    if (same == size && decoded.size() == size) {
+        out->assign(old, old + old_size);
+        return kLzssEncoded;
+    }
+    const std::vector<Item> items = items_before(old, old_size, same);
+    const Parse whole = parse(data, size, options);
+    // With the first `count` items of `old` kept.
+    auto attempt = [&](size_t count) {
+        Parse p = whole;
+        for (size_t k = 0; k < count; k++)
+            p.length[items[k].output] = static_cast<uint8_t>(items[k].length);
+        const Item& next = items[count];
+        p.fixed = next.output;
+        const int result = fit(p, options.target_size);
+        // An item first in its group: the stream is kept up to its flag byte.
+        const bool group_starts = next.place == 0 || next.place == 8;
+        const Kept kept{old, next.place == 0 ? next.flag_at : next.at, next.flag_at,
+                        group_starts ? 8 : next.place};
+        *out = write_stream(data, p, count > 0 ? kept : Kept{});
+        return result;
+    };
+    // The most items kept that leave room for the rest: fewer leave more choice.
+    size_t low = 0, high = items.size() - 1;
+    if (attempt(high) == kLzssEncoded) return kLzssEncoded;
+    while (low + 1 < high) {
+        const size_t middle = (low + high) / 2;
+        (attempt(middle) == kLzssEncoded ? low : high) = middle;
+    }
+    return attempt(low);
+}
+
 int lzss_encode_lossy(const uint8_t* data, size_t size, const LzssLossy& lossy, uint64_t target,
-                      std::vector<uint8_t>* out, std::vector<uint8_t>* changed) {
+                      std::vector<uint8_t>* changed) {
     LzssEncodeOptions options;
     options.target_size = target;
-    Parse exact = parse(data, size, options);
-    // Exact matches that would let a byte behind `to` read one inside it are no matches here.
-    for (size_t i = lossy.to; i < size; i++)
-        if (i - exact.distance[i] < lossy.to &&
-            i - exact.distance[i] + exact.longest[i] > lossy.from)
-            exact.longest[i] = 0;
-    // The data with the changes a weight's parse plans (each byte a reference covers becomes the
-    // byte it reads in the data as it is), then that data's own smallest parse: the changes do
-    // not carry on through references that read changed bytes.  Where that does not fit even
-    // with nearly free changes, the weight's parse itself is the stream, whose references carry
-    // on the changes of the bytes they read.
-    Parse best, lossy_items = exact;
-    bool carry = false;
-    auto attempt = [&](double weight, std::vector<uint8_t>* planned) {
-        lossy_parse(data, exact, lossy, weight, &lossy_items);
-        planned->assign(data, data + size);
-        Parse p = lossy_items;
-        if (carry) { // padding takes exact matches only where no other reference starts
-            for (size_t i = 0; i < size; i++)
-                if (p.distance[i] != exact.distance[i]) p.longest[i] = 0;
-        } else {
-            for (size_t i = 0; i < size; i += lossy_items.length[i])
-                for (size_t k = 0; lossy_items.length[i] > 1 && k < lossy_items.length[i]; k++) {
-                    const size_t from = i + k + kWindow - lossy_items.distance[i];
-                    (*planned)[i + k] = from < kWindow ? 0 : data[from - kWindow];
-                }
-            p = parse(planned->data(), size, options);
-        }
-        if (fit(p, target) != kLzssEncoded) return false;
-        best = std::move(p);
-        if (carry) {
-            const std::vector<uint8_t> stream = write_stream(data, best);
-            planned->resize(9 * stream.size());
-            planned->resize(static_cast<size_t>(decode_stored_buffer(
-                stream.data(), static_cast<int64_t>(stream.size()), planned->data())));
-        }
-        return true;
-    };
-    // The largest weight of the changes whose data fits: between 2^-12, where nearly any change
-    // is worth a bit, and 2^20, where none is.
-    double low = -12, high = 20;
+    const Parse exact = parse(data, size, options);
     std::vector<uint8_t> planned;
-    if (!attempt(std::exp2(low), changed) && !(carry = true, attempt(std::exp2(low), changed)))
-        return kLzssTooLarge;
+    auto fits = [&](double weight) {
+        planned = lossy_plan(data, exact, lossy, weight);
+        Parse p = parse(planned.data(), size, options);
+        return fit(p, target) == kLzssEncoded;
+    };
+    // The largest weight of the changes whose data fits, between 2^-12, where
+    // nearly any change is worth a bit, and 2^20, where none is; halved
+    // geometrically (a square root rounds the same everywhere).
+    double low = 1.0 / 4096, high = 1 << 20;
+    if (!fits(low)) return kLzssTooLarge;
+    changed->swap(planned);
     for (int step = 0; step < 16; step++) {
-        const double middle = (low + high) / 2;
-        const bool fits = attempt(std::exp2(middle), &planned);
-        (fits ? low : high) = middle;
-        if (fits) changed->swap(planned);
+        const double middle = std::sqrt(low * high);
+        const bool fitted = fits(middle);
+        (fitted ? low : high) = middle;
+        if (fitted) changed->swap(planned);
     }
-    // Changes the fit does not need are undone, the most visible first: as many as leave a
-    // stream of the data that still fits (the changed data's own smallest parse is never longer
-    // than the one that made it).
-    std::vector<size_t> at;
-    for (size_t i = lossy.from; i < lossy.to; i++)
-        if ((*changed)[i] != data[i]) at.push_back(i);
-    auto seen = [&](size_t i) { return lossy.cost[(*changed)[i] * 256 + data[i]]; };
-    std::stable_sort(at.begin(), at.end(), [&](size_t a, size_t b) { return seen(a) > seen(b); });
-    size_t undone = 0, most = at.size();
-    bool again = false; // a stream of the changed data itself was found
-    std::vector<uint8_t> tried;
-    for (bool first = true; first || undone < most; first = false) {
-        const size_t count = first ? 0 : (undone + most + 1) / 2;
-        tried = *changed;
-        for (size_t k = 0; k < count; k++)
-            tried[at[k]] = data[at[k]];
-        Parse p = parse(tried.data(), size, options);
-        if (fit(p, target) == kLzssEncoded) {
-            undone = count, best = std::move(p), planned.swap(tried), again = true;
-        } else if (first) {
-            break; // the stream that made it stays
-        } else {
-            most = count - 1;
-        }
-    }
-    if (again) changed->swap(planned);
-    *out = write_stream(again || !carry ? changed->data() : data, best);
     return kLzssEncoded;
 }
 

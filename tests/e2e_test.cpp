@@ -6,6 +6,8 @@
 #include <thread>
 #include <tuple>
 
+#include "fit/fit.h"
+#include "kzp/colour.h"
 #include "lzss/lzss.h"
 #include "pack.h"
 #include "png/png.h"
@@ -20,15 +22,14 @@ const std::string kUsage =
     "    -f format        : Output Format, bmp or png\n";
 const std::string kPackUsage =
     "usage: quorbin-pack [option] [bmp-or-png-file]\n[option]\n    -l list-file     : list file; "
-    "put "
-    "the pictures back into its archives\n    -c arc-dir       : Archive file Directory\n    -C "
-    "work-dir      : Work Directory\n    -p palette-file  : Palette of a KZP, BMP or PNG file to "
-    "map "
-    "the colours to\n    -P               : keep the pictures' own Palettes\n    -n               "
-    ": "
-    "map colours the palette lacks to the Nearest ones\n    -d               : and Dither them "
-    "(implies -n)\n    -F               : with -l, change a picture that needs more bytes until it "
-    "Fits\n";
+    "put the pictures back into its archives\n    -c arc-dir       : Archive file Directory\n"
+    "    -C work-dir      : Work Directory\n    -p palette-file  : Palette of a KZP, BMP or PNG "
+    "file to map the colours to\n    -P               : keep the pictures' own Palettes\n    -n "
+    "              : map colours the palette lacks to the Nearest ones\n    -d               : "
+    "and Dither them (implies -n)\n    -F               : with -l, Fit too-large pictures where "
+    "that hardly shows\n    -A               : with -l, Accept the best fit "
+    "whatever it shows (implies -F)\n    -s show-dir      : with -l, write the pictures as put "
+    "back into Show-dir\n";
 const std::string kOptionError = "option error.\n", kSame = "' is the input file.\n",
                   kClosed = "(closed)", kSep = kWindows ? "\\" : "/";
 // Files other than plain ones: directories end in '/'; a FIFO or symbolic link, made by a shell
@@ -120,7 +121,9 @@ std::vector<Row> rows() {
     }
     auto put = [&](std::string archive, size_t k, const Bytes& image) {
         Bytes stream;
-        lzss_encode_into(image.data(), image.size(), &stream, {0, false, 0, size[k]});
+        lzss_encode_after(image.data(), image.size(),
+                          reinterpret_cast<const uint8_t*>(game.data()) + from[k], size[k], &stream,
+                          {0, false, 0, size[k]});
         return archive.replace(from[k], size[k], str(stream));
     };
     // Edits: one pixel (B's to index 250, which is black like index 200 and others), another
@@ -144,16 +147,39 @@ std::vector<Row> rows() {
     Bytes d_nearest;
     KzpUnmapped mapped{};
     kzp_map_picture(e[3], kzp_image_colours(alien_image), &d_nearest, &mapped, kKzpNearest);
-    // -F: C's noise changed until it fits C's entry.
-    Bytes c_fitted = c_noise, c_stream;
-    fit_changed(c_fitted, int64_t(size[2]), &c_stream);
-    const KzpChanges changes = kzp_changes(c_noise, c_fitted);
+    // D all in its colour 5, which a pixel near it takes as well.
+    Bytes keyed = e[3], near_key;
+    std::fill(keyed.end() - 1132, keyed.end() - 1032, 5);
+    near_key = keyed;
+    near_key[4] = 6, near_key.end()[-1032 + 24] = uint8_t(near_key.end()[-1032 + 20] ^ 1);
+    std::copy_n(near_key.end() - 1032 + 21, 2, near_key.end() - 1032 + 25);
+    char key_far[16];
+    std::snprintf(key_far, sizeof key_far, "%.3f",
+                  double(delta_e(oklab_of(&near_key.end()[-1032 + 20]),
+                                 oklab_of(&near_key.end()[-1032 + 24]))));
+    // -F and -A: C's noise changed until it fits C's entry, within the noise.
+    KzpImage noise_image;
+    kzp_image_parse(c_noise.data(), int64_t(c_noise.size()), &noise_image);
+    Bytes c_wanted, edited;
+    KzpUnmapped exact{};
+    kzp_map_picture(e[2], kzp_image_colours(noise_image), &c_wanted, &exact, kKzpExact, &edited);
+    const Fit fit = fit_edit({&e[2], &c_wanted, &edited, nullptr, size[2]});
+    const std::string c_needs = to_string(lzss_encode(c_noise).size());
     int result;
-    char alien[8], farthest[16], fitted[160];
+    char alien[8], farthest[16], fitted[200], shows[300], over[32];
     std::snprintf(farthest, sizeof farthest, "%.3f", double(mapped.largest));
-    std::snprintf(
-        fitted, sizeof fitted, "%zu bytes with %llu pixels changed, by %.3f at most and %.3f",
-        size[2], (unsigned long long)changes.pixels, double(changes.largest), double(changes.mean));
+    const char* changes = "%llu of the edit's %llu pixels%s, by %.3f on average over the edit, "
+                          "%.3f seen from a step back, %.3f at most (delta E OK)%s.\n";
+    for (bool refused : {false, true})
+        std::snprintf(refused ? shows : fitted, 300, changes, (unsigned long long)fit.changed,
+                      (unsigned long long)fit.edit, refused ? "" : " changed", double(fit.mean),
+                      double(fit.seen), double(fit.largest),
+                      refused ? ", which shows: simplify the edit (fewer colours, less detail, a "
+                                "smaller area) or take that fit with -A"
+                              : "");
+    std::snprintf(over, sizeof over, "%lld (%.2f%%) too many",
+                  std::stoll(c_needs) - (long long)size[2],
+                  100.0 * double(std::stoll(c_needs) - (long long)size[2]) / double(size[2]));
     std::snprintf(alien, sizeof alien, "%02x%02x%02x", d_alien.end()[-1032 + 4 * 99],
                   d_alien.end()[-1032 + 4 * 99 + 1], d_alien.end()[-1032 + 4 * 99 + 2]);
     const std::string lst = at[0] + " gfx\\A.KZP\n" + at[1] + " B.kzp\n" + at[2] + " C.kzp\n" +
@@ -218,6 +244,13 @@ std::vector<Row> rows() {
         row("version", {"--version", "a.kzp"}, {"a.kzp", a.kzp},
             "\1quorbin " QUORBIN_VERSION "\n\2", {}),
         row("no such long option", {"--helpme"}, {}, "Unknown option '-'.\n" + kOptionError, {}, 1),
+        row("a lone -: its NUL byte", {"-"}, {}, "Unknown option '\0'.\n"s + kOptionError, {}, 1),
+        row("pack: a lone -: its NUL byte", {"-", "a.bmp"}, {},
+            "Unknown option '\0'.\n"s + kOptionError, {}, 1),
+        row("pack: each option alone", {"-n", "-nF", "-l", "x", "a.bmp"}, {},
+            "option '-nF' is more than one option; give each alone, as in '-n -F'.\n" +
+                kOptionError,
+            {}, 1),
         row("single files",
             {"-C", "out/", "", "pic.kzp", "missing.kzp", "empty.kzp", "lone.kzp", "broken.kzp",
              "dir.kzp", "wide.kzp", "-C"},
@@ -368,11 +401,31 @@ std::vector<Row> rows() {
                 "not hold; they took the nearest ones, the farthest " +
                 farthest + " away (delta E OK).\n",
             {"game.dat", put(game, 3, d_nearest)}),
-        row("pack: -F fits a picture that needs more bytes", {"-F", "-l", "game.lst", "C.png"},
+        row("pack: -F refuses a fit that shows, and writes nothing; -A takes it, -s shows it",
+            {"-F", "-l", "game.lst", "C.png"},
             {"game.dat", game, "game.lst", lst, "C.png", written(write_png, c_noise, result)},
-            ok("C.png", "game.dat/C.kzp") + "'C.png' fits the entry's " + fitted +
-                " on average (delta E OK).\n",
-            {"game.dat", std::string(game).replace(from[2], size[2], str(c_stream))}),
+            job("C.png", "game.dat/C.kzp") + "'C.png' needs " + c_needs +
+                " bytes; the entry holds " + to_string(size[2]) + ": " + over +
+                ", and the best fit changes " + shows,
+            {}, 2),
+        row("pack: -A takes the best fit; -s writes the picture as it went back",
+            {"-A", "-s", "show", "-l", "game.lst", "C.png"},
+            {"game.dat", game, "game.lst", lst, "C.png", written(write_png, c_noise, result),
+             "show/", ""},
+            ok("C.png", "game.dat/C.kzp") + "'C.png' fits the entry's " + to_string(size[2]) +
+                " bytes with " + fitted,
+            {"game.dat", put(game, 2, fit.image), "show/C.bmp", expected_bmp(fit.image)}),
+        row("pack: -d says it dithered, and names the pixels that took the corners' colour",
+            {"-d", "-p", "pal.kzp", "key.bmp"},
+            {"pal.kzp", str(lzss_encode(e[3])), "key.bmp", rgb_bmp(near_key)},
+            ok("key.bmp", "key.kzp") +
+                "'key.bmp' has 1 pixels of colours that the palette does not "
+                "hold; they were dithered with the nearest ones, the farthest " +
+                key_far +
+                " away (delta E OK).\n'key.bmp' has 1 pixels that took index 5, the colour of the "
+                "picture's corners and likely its transparency key, without being that colour, "
+                "the first at (4, 0).\n",
+            {"key.kzp", str(lzss_encode(keyed))}),
         row("pack: -P keeps the picture's palette", {"-P", "-l", "game.lst", "C.bmp"},
             {"game.dat", game, "game.lst", lst, "C.bmp", expected_bmp(c_other)},
             ok("C.bmp", "game.dat/C.kzp"), {"game.dat", put(game, 2, c_other)}),
@@ -403,10 +456,10 @@ std::vector<Row> rows() {
                 "would change that one.\n" +
                 job("A.bmp", "game.dat/gfx\\A.KZP") +
                 "'A.bmp' is 10 x 10 pixels; entry 'gfx\\A.KZP' is 40 x 30.\n" +
-                job("C.png", "game.dat/C.kzp") + "'C.png' needs " +
-                to_string(lzss_encode(c_noise).size()) + " bytes; the entry holds " +
-                to_string(size[2]) + " (-F fits it, changing what shows least).\n" +
-                job("D.bmp", "game.dat/D.kzp") + "'D.bmp' has 1 " + not_held,
+                job("C.png", "game.dat/C.kzp") + "'C.png' needs " + c_needs +
+                " bytes; the entry holds " + to_string(size[2]) + ": " + over +
+                " (-F fits it where that hardly shows).\n" + job("D.bmp", "game.dat/D.kzp") +
+                "'D.bmp' has 1 " + not_held,
             {}, 2),
         row("posix: pack: a part file that cannot be made",
             {"-C", "out/", "-l", "game.lst", "B.bmp"},
@@ -414,7 +467,7 @@ std::vector<Row> rows() {
              kSymlink + "/dev/full"},
             job("B.bmp", "out/game.dat/B.kzp") + "can't create file 'out/game.dat.part'.\n", {}, 2),
         row("posix: pack: a full disk (files of 1 KiB)", {"-l", "game.lst", "B.bmp"},
-            {"game.dat", game, "game.lst", lst, "B.bmp", rgb_bmp(e[1])},
+            {"game.dat", game, "game.lst", lst, "B.bmp", rgb_bmp(b_edit)},
             job("B.bmp", "game.dat/B.kzp") + "can't write file 'game.dat'.\n", {}, 2),
         row("pack: -p maps every kind of picture; the palette from a PNG file",
             {"-p", "colour.png", "im24.bmp", "colour.png", "shuffled.bmp"},
@@ -593,7 +646,8 @@ TEST(E2E, PutBacksAtOnce) {
     for (size_t k = 0; k < runs; k++) {
         Bytes edit = without_unused(image), fitted;
         edit[k] = edit[k + 1];
-        lzss_encode_into(edit.data(), edit.size(), &fitted, {0, false, 0, stream.size()});
+        lzss_encode_after(edit.data(), edit.size(), stream.data(), stream.size(), &fitted,
+                          {0, false, 0, stream.size()});
         name[k] = "E" + std::to_string(k);
         list += "game.dat " + std::to_string(game.size()) + " " + std::to_string(stream.size()) +
                 " " + name[k] + ".kzp\n";
@@ -621,4 +675,23 @@ TEST(E2E, PutBacksAtOnce) {
     }
     EXPECT_TRUE(read_file(work.path / "game.dat") == want) << "an edit was lost";
     EXPECT_EQ(std::distance(fs::directory_iterator(work.path), {}), ptrdiff_t(runs) + 2);
+}
+
+// A picture that changes nothing leaves its archive as it was: not even written anew (its other
+// hard link is still the same file).
+TEST(E2E, UnchangedPictureLeavesTheArchive) {
+    TempDir work, io;
+    const Bytes image = without_unused(make_sample_image(kSamplePhoto, 16, 12));
+    const Bytes stream = lzss_encode(image, {0, true});
+    write_file(work.path / "game.dat", std::string(stream.begin(), stream.end()));
+    fs::create_hard_link(work.path / "game.dat", work.path / "twin.dat");
+    write_file(work.path / "game.lst", "game.dat 0 " + std::to_string(stream.size()) + " E.kzp\n");
+    write_file(work.path / "E.bmp", expected_bmp(image));
+    auto [status, out, err] = run_program(QUORBIN_PACK_BINARY, {"-F", "-l", "game.lst", "E.bmp"},
+                                          work.path, io.path, nullptr, false);
+    std::erase(out, '\r');
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(out, "E.bmp            -> game.dat/E.kzp ... OK\n");
+    EXPECT_TRUE(fs::equivalent(work.path / "game.dat", work.path / "twin.dat"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(work.path), {}), 4);
 }

@@ -28,10 +28,14 @@ TEST(Kzp, MapsColoursToThePalette) {
         KzpColours picture = same;
         picture.rgb[3 * at] = red;
         picture.rgb[3 * at + 1] = unmapped ? 1 : 0;
-        Bytes out;
+        Bytes out, edited;
         KzpUnmapped missing{};
-        EXPECT_EQ(kzp_map_picture(target, picture, &out, &missing), unmapped == 0);
+        EXPECT_EQ(kzp_map_picture(target, picture, &out, &missing, kKzpExact, &edited),
+                  unmapped == 0);
         EXPECT_EQ(missing.pixels, unmapped);
+        Bytes was_edited(6); // where the colour is not the target's
+        was_edited[size_t(at)] = at != 0;
+        EXPECT_EQ(edited, was_edited) << at;
         if (unmapped) {
             EXPECT_EQ(std::tuple(missing.x, missing.y, missing.red, missing.green),
                       std::tuple(1, 1, 7, 1));
@@ -97,6 +101,28 @@ TEST(Colour, NearestInOklab) {
         }
         EXPECT_EQ(mapped.largest, largest);
     }
+}
+
+// The colour arithmetic gives the same bits with every compiler and C library: output that
+// depends on it (nearest colours, dithering, fits) is the same on every host.
+TEST(Colour, SameBitsEverywhere) {
+    uint64_t hash = 14695981039346656037u; // FNV-1a over the floats' bits
+    auto add = [&](float value) {
+        uint32_t bits;
+        std::memcpy(&bits, &value, 4);
+        for (int k = 0; k < 4; k++)
+            hash = (hash ^ ((bits >> (8 * k)) & 0xFF)) * 1099511628211u;
+    };
+    for (int v = 0; v < 256; v++)
+        add(linear_of(uint8_t(v)));
+    for (int i = 0; i < 18 * 18 * 18; i++) {
+        const uint8_t rgb[3] = {uint8_t(i / 324 * 15), uint8_t(i / 18 % 18 * 15),
+                                uint8_t(i % 18 * 15)};
+        const Oklab lab = oklab_of(rgb);
+        for (float value : {lab.l, lab.a, lab.b})
+            add(value);
+    }
+    EXPECT_EQ(hash, 5645231937002087824u);
 }
 
 // On a gradient that a palette of 8 greys lacks, dithering makes the 4x4 blocks' colours (mean in

@@ -170,8 +170,8 @@ TEST(Lzss, EncodesToEveryReachableSize) {
     EXPECT_EQ(lzss_encode(big, {0, false, 1}), lzss_encode(big, {0, false, 4}));
 }
 
-// A stream too large is fitted by changing bytes in the given range only: it is exactly the size
-// and decodes to the changed data; data that fits is not changed.
+// A stream too large is fitted by changing only bytes that may change: the changed data makes a
+// stream of exactly the size; data that fits is not changed.
 TEST(Lzss, FitsByChangingBytes) {
     std::mt19937 rng(12);
     std::vector<float> cost(256 * 256);
@@ -179,19 +179,58 @@ TEST(Lzss, FitsByChangingBytes) {
         cost[i] = i / 256 == i % 256 ? 0 : 1 + std::abs(int(i / 256) - int(i % 256)) / 8.0f;
     for (int kind : {kSamplePhoto, kSampleDithered, kSampleTwo}) {
         const Bytes data = make_sample_image(SampleKind(kind), 40, 30);
-        const size_t smallest = lzss_encode(data).size(), to = data.size() - 1032;
+        const Bytes may = random_bytes(rng, data.size(), 2);
+        const size_t smallest = lzss_encode(data).size();
         for (size_t target : {smallest + 3, smallest - 1, smallest - 9, smallest - 40}) {
             Bytes stream, changed;
-            ASSERT_EQ(lzss_encode_lossy(data.data(), data.size(), {cost.data(), 40, to, 40}, target,
-                                        &stream, &changed),
+            ASSERT_EQ(lzss_encode_lossy(data.data(), data.size(), {cost.data(), may.data(), 40},
+                                        target, &changed),
                       kLzssEncoded)
                 << kind << " " << target << " of " << smallest;
-            EXPECT_EQ(stream.size(), target);
-            EXPECT_EQ(bytewise(stream), changed);
-            EXPECT_TRUE(std::equal(data.begin(), data.begin() + 40, changed.begin()));
-            EXPECT_TRUE(std::equal(data.begin() + ptrdiff_t(to), data.end(),
-                                   changed.begin() + ptrdiff_t(to)));
+            ASSERT_EQ(lzss_encode_into(changed.data(), changed.size(), &stream, {0, 0, 0, target}),
+                      kLzssEncoded);
+            for (size_t i = 0; i < data.size(); i++)
+                ASSERT_TRUE(may[i] || changed[i] == data[i]) << i;
             EXPECT_EQ(changed == data, target > smallest) << kind << " " << target;
+        }
+    }
+}
+
+// An edited entry's stream keeps the old one's items before the first change, as many as leave
+// room for the rest; an unchanged one is the old stream itself.
+TEST(Lzss, KeepsTheOldStreamUpToTheChange) {
+    for (int kind : {kSamplePhoto, kSampleFlat, kSampleTwo}) {
+        const Bytes data = make_sample_image(SampleKind(kind), 64, 48);
+        const Bytes old = lzss_encode(data, {0, true}); // greedy: a little slack
+        Bytes out;
+        ASSERT_EQ(lzss_encode_after(data.data(), data.size(), old.data(), old.size(), &out,
+                                    {0, 0, 0, old.size()}),
+                  kLzssEncoded);
+        EXPECT_EQ(out, old);
+        for (size_t at : {size_t(0), size_t(100), data.size() / 2, data.size() - 1040}) {
+            Bytes edit = data;
+            edit[at] ^= 1;
+            for (size_t target : {old.size(), lzss_encode(edit).size()}) {
+                SCOPED_TRACE(testing::Message() << kind << " " << at << " " << target);
+                ASSERT_EQ(lzss_encode_after(edit.data(), edit.size(), old.data(), old.size(), &out,
+                                            {0, 0, 0, target}),
+                          kLzssEncoded);
+                EXPECT_EQ(out.size(), target);
+                EXPECT_EQ(bytewise(out), edit);
+                // With the old size, most of the old stream before the change is kept.
+                size_t before = 0; // old's bytes that decode to the bytes before the change
+                for (size_t step = old.size(); step > 0; step /= 2)
+                    while (before + step <= old.size() &&
+                           bytewise(Bytes(old.begin(), old.begin() + ptrdiff_t(before + step)))
+                                   .size() <= at)
+                        before += step;
+                const size_t same =
+                    size_t(std::mismatch(out.begin(), out.end(), old.begin(), old.end()).first -
+                           out.begin());
+                if (target == old.size()) {
+                    EXPECT_GE(2 * same + 1, before); // a flag byte may change
+                }
+            }
         }
     }
 }

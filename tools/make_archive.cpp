@@ -2,10 +2,11 @@
 // picture's stream made by the greedy longest-match encoder, a few bytes of
 // other data between them, and a list file that locates them.
 //
-//   make_archive ARCHIVE LIST PICTURE.bmp...
+//   make_archive ARCHIVE LIST [-t] PICTURE.bmp...
 //
 // The entries are named after the pictures (NAME.kzp), the archive in the
-// list by its base name.
+// list by its base name.  After -t the streams are the smallest there are,
+// so that those entries have no byte to spare.
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -17,13 +18,19 @@
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: make_archive ARCHIVE LIST PICTURE.bmp...\n");
+        std::fprintf(stderr, "usage: make_archive ARCHIVE LIST [-t] PICTURE.bmp...\n");
         return 1;
     }
     const std::string archive_path = argv[1],
                       base = archive_path.substr(archive_path.rfind('/') + 1);
     std::string archive = "GAMEDATA", list;
+    LzssEncodeOptions options;
+    options.greedy = true;
     for (int i = 3; i < argc; i++) {
+        if (std::string(argv[i]) == "-t") {
+            options.greedy = false;
+            continue;
+        }
         std::ifstream in(argv[i], std::ios::binary);
         const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), {}};
         std::vector<uint8_t> image;
@@ -32,9 +39,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "make_archive: %s is no palette BMP file\n", argv[i]);
             return 1;
         }
-        LzssEncodeOptions greedy;
-        greedy.greedy = true;
-        const std::vector<uint8_t> stream = lzss_encode(image, greedy);
+        const std::vector<uint8_t> stream = lzss_encode(image, options);
         std::string name = argv[i];
         name = name.substr(name.rfind('/') + 1);
         list += base + " " + std::to_string(archive.size()) + " " + std::to_string(stream.size()) +
