@@ -19,10 +19,10 @@ struct Options {
     bool own_palette = false; // quorbin-pack -P: keep the pictures' palettes and indices
     bool nearest = false;     // quorbin-pack -n: colours a palette lacks take the nearest ones
     bool dither = false;      // quorbin-pack -d: those diffuse their error (implies -n)
-    bool fit = false;         // quorbin-pack -F: fit a picture into its entry where that hardly shows
-    bool accept = false;      // quorbin-pack -A: take the best fit whatever it shows (implies -F)
-    std::string show_dir;     // quorbin-pack -s: where the pictures as put back go (empty: nowhere)
-    int jobs = 0;             // -j: entries converted at once; 0: as many as there are processors
+    bool fit = false;     // quorbin-pack -F: fit a picture into its entry where that hardly shows
+    bool accept = false;  // quorbin-pack -A: take the best fit whatever it shows (implies -F)
+    std::string show_dir; // quorbin-pack -s: where the pictures as put back go (empty: nowhere)
+    int jobs = 0;         // -j: entries converted at once; 0: as many as there are processors
 };
 
 enum OptionsResult : int {

@@ -12,7 +12,7 @@ namespace {
 double root(double a, int n) {
     if (a <= 0) return 0;
     int exponent = 0;
-    std::frexp(a, &exponent);                                 // a < 2^exponent
+    std::frexp(a, &exponent); // a < 2^exponent
     double y = std::ldexp(1.0, exponent > 0 ? (exponent + n - 1) / n : -(-exponent / n));
     for (;;) {
         double power = 1; // y^(n - 1)
