@@ -27,9 +27,9 @@ function open(files) {
 // quorbin-pack's options for putting pictures back, as the boxes say; a
 // change puts them back again.
 function backOptions() {
-  return ['nearest', 'dither', 'fit'].filter((id) => $(id).checked).map((id) => $(id).value);
+  return ['nearest', 'dither', 'fit', 'accept'].filter((id) => $(id).checked).map((id) => $(id).value);
 }
-for (const id of ['nearest', 'dither', 'fit'])
+for (const id of ['nearest', 'dither', 'fit', 'accept'])
   $(id).addEventListener('change', () => worker.postMessage({ files: [], backOptions: backOptions() }));
 
 $('open').addEventListener('click', () => $('file').click());
@@ -70,9 +70,9 @@ function link(name, what) {
   return a;
 }
 
-function image(bytes, alt) {
+function image(bytes, alt, type = 'image/png') {
   const img = document.createElement('img');
-  img.src = URL.createObjectURL(new Blob([bytes], { type: 'image/png' }));
+  img.src = URL.createObjectURL(new Blob([bytes], { type }));
   urls.push(img.src);
   img.alt = alt;
   return img;
@@ -116,6 +116,10 @@ function show(figure) {
     if (back.picture) caption.append(image(back.picture, `${figure.stem} as it went back`));
     for (const message of back.messages)
       caption.append(document.createElement('br'), span(back.back ? 'back' : 'message', message));
+    // A fit refused as it shows: the picture as it would go back.
+    if (back.fit)
+      caption.append(document.createElement('br'), span('message', 'The fit it refused:'),
+        image(back.fit, `${figure.stem} as the fit would put it back`, 'image/bmp'));
     // The archive it went back into, on a line of its own.
     if (back.back) {
       const line = span('back', 'back into ');

@@ -13,14 +13,14 @@ let quorbin = null;
 let lines = []; // standard error of the run going on
 const cache = new Map(); // figures already made, by key ({note}: a file that made none)
 const opened = new Map(); // name -> { file, head: its first 4096 bytes }
-let backOptions = []; // quorbin-pack's options for putting pictures back: -n, -d, -F
+let backOptions = []; // quorbin-pack's options for putting pictures back: -n, -d, -F, -A
 
 const ready = createQuorbin({
   print: () => {},
   printErr: (line) => lines.push(line),
 }).then((module) => {
   quorbin = module;
-  for (const dir of ['/in', '/files', '/out', '/work', '/back']) quorbin.FS.mkdir(dir);
+  for (const dir of ['/in', '/files', '/out', '/work', '/back', '/show']) quorbin.FS.mkdir(dir);
 });
 
 // Runs a program in `dir` with `args`; its exit status and messages.
@@ -217,10 +217,14 @@ function putBack(list, number, pictures, figures) {
     .join('\n');
   quorbin.FS.writeFile('/work/list', text + '\n');
   const options = [...backOptions, '-C', '/out', '-l', '/work/list'];
-  const alone = new Map();
+  // Alone, a fit that -F refuses is written into /show as it would go back.
+  const alone = new Map(), refused = new Map();
   for (const name of chosen) {
     clear('/out');
-    alone.set(name, run('quorbin-pack', '/in', [...options, name]));
+    clear('/show');
+    alone.set(name, run('quorbin-pack', '/in', ['-s', '/show', ...options, name]));
+    const line = lines.find((l) => stem(l.entry) === stem(name));
+    if (alone.get(name).status !== 0) refused.set(name, readIfThere('/show/' + stem(line.entry) + '.bmp'));
   }
   clear('/out');
   const all = run('quorbin-pack', '/in', [...options, ...chosen]);
@@ -243,7 +247,10 @@ function putBack(list, number, pictures, figures) {
       run('quorbin', '/work/back', ['-f', 'png', '-c', dir + '/', '-l', '/work/one']);
       picture = readIfThere('/work/back/' + stem(line.entry) + '.png');
     }
-    figure.putBack = { list: list.name, messages, back, picture, archives: back ? archives.map((a) => dir + '/' + a) : [] };
+    figure.putBack = {
+      list: list.name, messages, back, picture, fit: refused.get(name) || null,
+      archives: back ? archives.map((a) => dir + '/' + a) : [],
+    };
   }
 }
 
