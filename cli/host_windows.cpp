@@ -49,6 +49,43 @@ std::FILE* stream_of(HANDLE handle, int flags, const char* mode) {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// Another process's handle makes some calls fail for a moment: opening a
+// file that is being replaced (access denied while its old self is deleted),
+// or replacing one that is open (a sharing violation, access denied), as
+// another run of quorbin-pack, a virus scanner or an indexer may have it.
+// `attempt` is tried again after such a failure, waiting longer each time,
+// for at most about `ms` milliseconds.
+template <typename Attempt> bool retrying(Attempt attempt, DWORD ms) {
+    for (DWORD waited = 0, step = 1;; waited += step, step = std::min<DWORD>(2 * step, 64)) {
+        if (attempt()) return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
+             error != ERROR_LOCK_VIOLATION) ||
+            waited >= ms)
+            return false;
+        Sleep(step);
+    }
+}
+
+// CreateFileW, tried again for a moment where another handle is in the way.
+HANDLE open_retrying(const std::wstring& name, DWORD access, DWORD disposition, DWORD flags) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    retrying(
+        [&] {
+            handle =
+                CreateFileW(name.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
+            if (handle != INVALID_HANDLE_VALUE) return true;
+            // A directory that does not open stays so.
+            const DWORD error = GetLastError(), attributes = GetFileAttributesW(name.c_str());
+            const bool directory =
+                attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+            SetLastError(directory ? ERROR_DIRECTORY : error);
+            return false;
+        },
+        2000);
+    return handle;
+}
+
 struct StartInfo {
     int new_mode;
 };
@@ -82,8 +119,7 @@ FileId file_id_of(std::FILE* file) {
 }
 
 FileId path_id(const char* path) {
-    HANDLE handle = CreateFileW(wide(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = open_retrying(wide(path), 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
     if (handle == INVALID_HANDLE_VALUE) return FileId{0, 0, false};
     const FileId id = id_of(handle);
     CloseHandle(handle);
@@ -91,13 +127,15 @@ FileId path_id(const char* path) {
 }
 
 bool rename_file(const char* from, const char* to) {
-    return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    const std::wstring source = wide(from), target = wide(to);
+    return retrying(
+        [&] { return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; },
+        10000);
 }
 
 std::FILE* open_input(const char* path, InputUse use) {
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
-    HANDLE handle = CreateFileW(wide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = open_retrying(wide(path), GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     std::FILE* file = stream_of(handle, _O_RDONLY, "rb");
     if (file && use == kReadBlocks) std::setvbuf(file, nullptr, _IONBF, 0);
