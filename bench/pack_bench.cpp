@@ -2,7 +2,9 @@
 // stream size against greedy longest-match and against the sizes that an
 // exhaustive search (every distance of the window at every position, then the
 // same optimal parse) gave for the same pictures: "over_exhaustive" must be 0.
-// Then the greedy stream against the smallest at the sizes of game pictures.
+// Then the greedy stream against the smallest at the sizes of game pictures,
+// and quorbin-pack -F's fit of an edit into its entry at those sizes: its time
+// and its peak working memory over the picture's pixels.
 //
 //   pack_bench [google benchmark flags]
 //
@@ -15,6 +17,8 @@
 #include <malloc.h>
 #include <new>
 
+#include "fit/fit.h"
+#include "kzp/kzp.h"
 #include "lzss/lzss.h"
 #include "sample_images.h"
 
@@ -83,6 +87,31 @@ void BM_GreedySlack(benchmark::State& state, SampleKind kind) {
         100.0 * (static_cast<double>(greedy) / static_cast<double>(lzss_encode(image).size()) - 1);
 }
 
+// An edit too large for its entry (an entry of `kind` as greedy tools wrote it, with a pasted
+// block of another picture, in its palette, over a third of it) fitted as -F fits it.
+void BM_Fit(benchmark::State& state, SampleKind kind) {
+    const int32_t w = static_cast<int32_t>(state.range(0)),
+                  h = static_cast<int32_t>(state.range(1));
+    const std::vector<uint8_t> entry = make_sample_image(kind, w, h),
+                               pasted = make_sample_image(kSampleDithered, w, h);
+    const size_t size = lzss_encode(entry, {0, true}).size(), pixels = size_t(w) * size_t(h);
+    std::vector<uint8_t> wanted = entry, edited(pixels);
+    const size_t from = entry.size() - kKzpTrailerSize - pixels;
+    for (size_t i = 0; i < pixels; i++)
+        if (i % size_t(w) < size_t(w) / 2 && i / size_t(w) < size_t(h) * 2 / 3)
+            wanted[from + i] = pasted[i], edited[i] = pasted[i] != entry[from + i];
+    Fit fit{};
+    const size_t before = g_in_use;
+    g_peak = before;
+    for (auto _ : state)
+        fit = fit_edit({&entry, &wanted, &edited, nullptr, size});
+    state.counters["over_%"] =
+        100.0 * (static_cast<double>(lzss_encode(wanted).size()) / static_cast<double>(size) - 1);
+    state.counters["mean"] = fit.mean;
+    state.counters["peak_bytes_per_pixel"] =
+        static_cast<double>(g_peak - before) / static_cast<double>(pixels);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -101,6 +130,14 @@ int main(int argc, char** argv) {
             ->ArgNames({"width", "height"})
             ->Args({16, 16})
             ->Args({64, 48})
+            ->Args({320, 200})
+            ->Args({640, 480});
+    for (SampleKind kind : {kSampleFlat, kSampleMedianCut})
+        benchmark::RegisterBenchmark((std::string("fit/") + kSampleNames[kind]).c_str(), BM_Fit,
+                                     kind)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->ArgNames({"width", "height"})
             ->Args({320, 200})
             ->Args({640, 480});
     benchmark::Initialize(&argc, argv);

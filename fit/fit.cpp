@@ -308,27 +308,30 @@ Fit fit_edit(const FitInput& input) {
     Fit best{false, {}, w.edit.size(), 0, 0, 0, 0};
     if (w.edit.empty()) return best; // nothing that may change
 
-    // Every way's fit, then the changes that the two least visible can do without undone: the
-    // least visible of those.
+    // Every way's fit, the two least visible kept (the first found where equal); then the
+    // changes that those can do without undone: the least visible of the two.
     std::vector<std::pair<double, std::vector<uint8_t>>> found;
     std::vector<uint8_t> image;
-    if (back_as_it_was(w, &image)) found.emplace_back(shows(w, image), image);
+    auto keep = [&](bool fitted) {
+        if (!fitted) return;
+        found.emplace_back(shows(w, image), image);
+        std::stable_sort(found.begin(), found.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        if (found.size() > 2) found.pop_back();
+    };
+    keep(back_as_it_was(w, &image));
     for (Grouping grouping : {median_cut, merge_rarest})
         for (bool box : {false, true})
             for (bool mixed : {false, true})
-                if (fewer_colours(w, grouping, box, mixed, &image))
-                    found.emplace_back(shows(w, image), image);
-    if (copies(w, &image)) found.emplace_back(shows(w, image), image);
+                keep(fewer_colours(w, grouping, box, mixed, &image));
+    keep(copies(w, &image));
     if (found.empty()) return best;
-    std::stable_sort(found.begin(), found.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (size_t k = 0; k < found.size() && k < 2; k++) {
-        undo_unneeded(w, &found[k].second);
-        found[k].first = shows(w, found[k].second);
+    for (auto& [sum, fitted] : found) {
+        undo_unneeded(w, &fitted);
+        sum = shows(w, fitted);
     }
-    const auto least =
-        std::min_element(found.begin(), found.begin() + std::min<size_t>(2, found.size()),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    const auto least = std::min_element(
+        found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     best.fitted = true, best.image = std::move(least->second);
     for (uint32_t i : w.edit) {
         const float d = apart(w, best.image[w.from + i], w.wanted[i]);

@@ -513,11 +513,13 @@ std::vector<Item> items_before(const uint8_t* stream, size_t size, size_t same) 
 std::vector<uint8_t> lossy_plan(const uint8_t* data, const Parse& exact, const LzssLossy& lossy,
                                 double lambda) {
     const size_t size = exact.length.size();
-    std::vector<double> cost(size + 1);
+    // The cost from position j on, for the 18 positions after i, at [j % 32].
+    double cost[32] = {};
+    auto rest = [&](size_t j) -> double& { return cost[j % 32]; };
     std::vector<uint8_t> length(size);
     std::vector<uint16_t> distance(size);
     for (size_t i = size; i-- > 0;) {
-        cost[i] = cost[i + 1] + kLiteralBits, length[i] = 1;
+        rest(i) = rest(i + 1) + kLiteralBits, length[i] = 1;
         size_t tried[6] = {
             exact.distance[i], i ? exact.distance[i - 1] : 0u, 1, lossy.stride - 1, lossy.stride,
             lossy.stride + 1};
@@ -530,9 +532,9 @@ std::vector<uint8_t> lossy_plan(const uint8_t* data, const Parse& exact, const L
                 const uint8_t byte = from < kWindow ? 0 : data[from - kWindow], want = data[at];
                 if (byte != want && !lossy.may_change[at]) break;
                 changes += lossy.cost[byte * 256 + want];
-                const double total = kReferenceBits + lambda * changes + cost[i + n];
-                if (n < kMinMatch || total >= cost[i]) continue;
-                cost[i] = total;
+                const double total = kReferenceBits + lambda * changes + rest(i + n);
+                if (n < kMinMatch || total >= rest(i)) continue;
+                rest(i) = total;
                 length[i] = static_cast<uint8_t>(n), distance[i] = static_cast<uint16_t>(d);
             }
         }
