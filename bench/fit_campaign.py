@@ -16,7 +16,7 @@ per edit: the bytes over the entry, whether -F took the fit, the pixels of the e
 changed, the changed pixels outside the edit (the fit's and the hand fits' own, which must be 0 for
 the fit), the mean delta E OK over the whole picture against the picture as -n (-d) maps it, for
 -A and for both hand fits, the mean over the edit, the time of -A, and the bytes of the archive
-that differ from the source's.
+that differ from the source's, against the entry's size (a patch of the game's files).
 
 With --sheets, a sheet per edit goes into DIR to be looked at: the entry, the edit, the edit as -n
 maps it, what -A put back, the posterised and the put-back hand fits, side by side, enlarged.
@@ -308,7 +308,7 @@ edits = [  # kind, pictures, edit, put back dithered
 
 print("| edit | picture | over | -F | edit pixels | -A changed | outside: -A, hand | "
       "mean over picture: -A / posterised / put back | mean over the edit | -A time "
-      "| bytes differing |")
+      "| archive bytes changed, of the entry's |")
 print("|---|---|---|---|---|---|---|---|---|---|---|", flush=True)
 for kind, names, make, dither in edits:
     if only and not any(o in kind for o in only):
@@ -348,10 +348,11 @@ for kind, names, make, dither in edits:
         if sheets:
             save_sheet("%s-%s" % (slug, name), (w, h),
                        [original, edited, ideal, got] + ([poster, back] if status else []))
-        print("| %s | %s | %s | %s | %d | %d | %d, %s | %.4f / %s / %s | %.4f | %.2f s | %d |" % (
+        print("| %s | %s | %s | %s | %d | %d | %d, %s | %.4f / %s / %s | %.4f | %.2f s | %s |" % (
             kind, name, over, "taken" if status_f == 0 else "refused", len(edit), changed,
             outside, hand_outside, mean_apart(got, ideal), hand[0], hand[1],
-            mean_apart(got, ideal, edit), took, differ), flush=True)
+            mean_apart(got, ideal, edit), took, "%d of %d" % (differ, entries[name][1])),
+            flush=True)
 
 if os.environ.get("KEEP"):
     print("kept: " + work)

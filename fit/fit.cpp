@@ -180,16 +180,17 @@ void merge_rarest(const Work& w, const uint64_t* uses, size_t count, uint8_t* gr
 }
 
 // Fewer colours: the edit posterised to the most colours that fit, or to fewer
-// where that shows less.  The colours are those of the edit, or those of its
+// where that shows less.  The colours are those of `base` (the pixels wanted,
+// or as nearest colours map them) in the edit, or those of its
 // bounding box (the colours it lies among go into groups too), grouped by
 // `grouping`; each group's pixels of the edit take the palette colour nearest
 // to them all (the least sum of distances), or, `mixed`, each the nearer of
 // that and the entry's colour.
-bool fewer_colours(const Work& w, Grouping grouping, bool box, bool mixed,
+bool fewer_colours(const Work& w, const uint8_t* base, Grouping grouping, bool box, bool mixed,
                    std::vector<uint8_t>* image) {
     uint64_t in_edit[256] = {}, uses[256] = {};
     for (uint32_t i : w.edit)
-        in_edit[w.wanted[i]]++;
+        in_edit[base[i]]++;
     std::copy_n(in_edit, 256, uses);
     if (box) {
         size_t left = w.width, right = 0;
@@ -198,7 +199,7 @@ bool fewer_colours(const Work& w, Grouping grouping, bool box, bool mixed,
         std::fill_n(uses, 256, 0);
         for (size_t y = w.edit.front() / w.width; y <= w.edit.back() / w.width; y++)
             for (size_t x = left; x < right; x++)
-                uses[w.wanted[y * w.width + x]]++;
+                uses[base[y * w.width + x]]++;
     }
     const size_t colours =
         static_cast<size_t>(std::count_if(uses, uses + 256, [](uint64_t n) { return n > 0; }));
@@ -222,7 +223,7 @@ bool fewer_colours(const Work& w, Grouping grouping, bool box, bool mixed,
         }
         *out = *w.in.wanted;
         for (uint32_t i : w.edit) {
-            const uint8_t want = w.wanted[i], colour = to[group[want]];
+            const uint8_t want = base[i], colour = to[group[want]];
             const bool back = dropped == colours ||
                               (mixed && apart(w, w.entry[i], want) <= apart(w, colour, want));
             (*out)[w.from + i] = back ? w.entry[i] : colour;
@@ -320,10 +321,15 @@ Fit fit_edit(const FitInput& input) {
         if (found.size() > 2) found.pop_back();
     };
     keep(back_as_it_was(w, &image));
-    for (Grouping grouping : {median_cut, merge_rarest})
-        for (bool box : {false, true})
-            for (bool mixed : {false, true})
-                keep(fewer_colours(w, grouping, box, mixed, &image));
+    // With dithering, the dither's colours and the nearest ones: flat bands fit where a dither
+    // posterised does not.
+    std::vector<const uint8_t*> bases{w.wanted};
+    if (input.nearest) bases.push_back(input.nearest->data() + w.from);
+    for (const uint8_t* base : bases)
+        for (Grouping grouping : {median_cut, merge_rarest})
+            for (bool box : {false, true})
+                for (bool mixed : {false, true})
+                    keep(fewer_colours(w, base, grouping, box, mixed, &image));
     keep(copies(w, &image));
     if (found.empty()) return best;
     for (auto& [sum, fitted] : found) {

@@ -1,10 +1,12 @@
 // Arbitrary argument vectors (NUL-separated) through parse_options, with
 // quorbin's option letters and quorbin-pack's.  The result is an
 // OptionsResult or an index where the options end; every argument before it
-// is an option letter with its value (-P has none), and the values kept are
-// the last ones given.
+// is an option letter with its value (-P, -n, -d, -F and -A have none), and
+// the values kept are the last ones given; quorbin-pack refuses an option of
+// more letters than one.
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "options.h"
@@ -25,30 +27,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     argv.push_back(nullptr);
     const int argc = static_cast<int>(args.size());
 
-    // Both programs' letters: quorbin's, and quorbin-pack's with -p and -P.
-    for (const std::string letters : {"hlCcf", "hlcCpP"}) {
+    // Both programs' letters: quorbin's, and quorbin-pack's, each of whose options is one letter.
+    for (const auto& [letters, one_letter] :
+         {std::pair<std::string, bool>{"hlCcfj", false}, {"hlcCpPndFAsj", true}}) {
         Options options;
-        const int first = parse_options(argc, argv.data(), options, letters.c_str());
+        const int first = parse_options(argc, argv.data(), options, letters.c_str(), one_letter);
         // The same scan, spelled out.
         Options expected;
         int i = 1, ended = 0;
         for (; !ended && i < argc && args[i][0] == '-'; i += 2) {
             const char letter = args[i][1];
+            const bool flag = letter != 0 && std::string("PndFA").find(letter) != std::string::npos;
             int ends = 0;
             if (args[i] == "--help" || letter == 'h')
                 ends = kOptionsHelp;
             else if (args[i] == "--version")
                 ends = kOptionsVersion;
             else if (letters.find(letter) == std::string::npos || letter == 0 ||
-                     (letter != 'P' && i + 1 >= argc))
+                     (one_letter && args[i].size() > 2) || (!flag && i + 1 >= argc))
                 ends = kOptionsBad;
             if ((ended = ends)) break;
-            if (letter == 'P') { // no value
-                expected.own_palette = true;
+            if (flag) { // no value
+                expected.own_palette |= letter == 'P';
+                expected.nearest |= letter == 'n' || letter == 'd';
+                expected.dither |= letter == 'd';
+                expected.fit |= letter == 'F' || letter == 'A';
+                expected.accept |= letter == 'A';
                 i--;
                 continue;
             }
             std::string value = args[i + 1];
+            if (letter == 'j') {
+                const bool digits =
+                    !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+                expected.jobs = digits ? std::atoi(value.c_str()) : 0;
+                if (expected.jobs < 1) ended = kOptionsBad;
+                continue;
+            }
             if (letter == 'f') {
                 for (char& c : value)
                     c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
@@ -62,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (letter == 'l'   ? expected.list_file
              : letter == 'C' ? expected.work_dir
              : letter == 'p' ? expected.palette_file
+             : letter == 's' ? expected.show_dir
                              : expected.archive_dir) = value;
             expected.has_list_file |= letter == 'l';
             expected.has_palette_file |= letter == 'p';
@@ -74,7 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         options.format != expected.format ||
                         options.palette_file != expected.palette_file ||
                         options.has_palette_file != expected.has_palette_file ||
-                        options.own_palette != expected.own_palette)
+                        options.own_palette != expected.own_palette ||
+                        options.nearest != expected.nearest || options.dither != expected.dither ||
+                        options.fit != expected.fit || options.accept != expected.accept ||
+                        options.show_dir != expected.show_dir || options.jobs != expected.jobs)
             std::abort();
     }
     return 0;
