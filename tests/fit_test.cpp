@@ -88,3 +88,28 @@ TEST(Fit, ChangesOnlyTheEditAndNoMoreThanByHand) {
     }
     EXPECT_GE(fitted, 20);
 }
+
+// An edit whose every pixel takes a colour a step from its own (a palette of pairs of colours one
+// apart) fits where it hardly shows; the same area in colours far apart does not.
+TEST(Fit, TakenOnlyWhereItHardlyShows) {
+    std::mt19937 rng(8);
+    uint8_t palette[1024] = {};
+    for (int c = 0; c < 256; c++)
+        palette[4 * c] = uint8_t(c / 2 * 2 + c % 2), palette[4 * c + 1] = uint8_t(c / 2 * 2);
+    Bytes pixels(64 * 48);
+    for (size_t i = 0; i < pixels.size(); i++)
+        pixels[i] = uint8_t(i / 64 / 6 * 32);
+    const Bytes entry = kzp_image_bytes(64, 48, pixels.data(), palette);
+    const size_t size = lzss_encode(entry).size();
+    for (bool far : {false, true}) {
+        Bytes wanted = entry, edited(pixels.size());
+        for (size_t i = 64 * 8; i < 64 * 40; i++)
+            wanted[i] = far ? uint8_t(rng()) : uint8_t(entry[i] ^ (rng() & 1)),
+            edited[i] = wanted[i] != entry[i];
+        const Fit fit = fit_edit({&entry, &wanted, &edited, nullptr, size});
+        ASSERT_TRUE(fit.fitted);
+        EXPECT_EQ(fit_hardly_shows(fit), !far) << fit.mean << " " << fit.seen;
+        EXPECT_LT(fit.seen, far ? 1.0f : 0.005f);
+        EXPECT_GT(fit.seen, far ? 0.02f : 0.0f);
+    }
+}
