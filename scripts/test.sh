@@ -8,7 +8,7 @@
 # libspng from Debian's source packages, fetched the first time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-web=(emscripten chromium chromium-driver python3-selenium)
+web=(emscripten chromium chromium-driver python3-selenium firefox-esr)
 command -v npm >/dev/null || web+=(npm) # Node's own npm may be there without Debian's package
 bash scripts/install-deps.sh clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine64 googletest \
     libz-mingw-w64-dev dpkg-dev libbenchmark-dev python3-pil "${web[@]}"

@@ -1,12 +1,12 @@
 // The page's worker: runs quorbin and quorbin-pack (the module, createQuorbin)
 // over the files the page opened, and sends back one figure a picture, as the
 // programs name, convert, pack and put back each one.  A figure is the facts
-// of a picture (its name, size, colours and messages); its files (PNG, BMP,
-// KZP) are made again when the page asks for one, for a thumbnail, the
-// viewer, a download or the zip of them all.  An opened file is held once:
-// in the module's file system at /in, or when big, not at all: mounted at
-// /files as it is (WORKERFS, linked into /in), the programs read the parts
-// they need from the browser's own copy.
+// of a picture (its name, size, colours and messages, or why there is no
+// picture); its files (PNG, BMP, KZP) are made again when the page asks for
+// one, for a thumbnail, the viewer, a download or the zip of them all.  An
+// opened file is held once: in the module's file system at /in, or when big,
+// not at all: mounted at /files as it is (WORKERFS, linked into /in), the
+// programs read the parts they need from the browser's own copy.
 'use strict';
 
 let quorbin = null;
@@ -22,6 +22,9 @@ const ready = createQuorbin({
   quorbin = module;
   for (const dir of ['/in', '/files', '/out', '/work', '/back', '/show']) quorbin.FS.mkdir(dir);
 });
+
+// A message as the user reads it: without the module's own folders.
+const clean = (message) => message.replace(/\/(?:in|out|work|files|show|back\/\d+)\//g, '');
 
 // Runs a program in `dir` with `args`; its exit status and messages.
 function run(program, dir, args) {
@@ -42,7 +45,7 @@ function run(program, dir, args) {
   pointers.forEach((at) => quorbin._free(at));
   quorbin._free(table);
   // The banner is always the first line.
-  return { status, messages: lines.slice(1) };
+  return { status, messages: lines.slice(1).map(clean) };
 }
 
 // Empties `dir`, or makes it.
@@ -106,12 +109,14 @@ function archiveFor(name) {
 
 // What each opened file is: PNG and BMP pictures by their signatures; a list
 // is text of list lines, and the archives it names that are open are
-// archives (`notes` says which it names that are not); KZP files are the rest.
+// archives (`notes` says which it names that are not); KZP files are the rest,
+// text among them (tried, and told apart if it decodes to nothing).
 function classify() {
   const pictures = [];
   const lists = [];
   const archives = new Set();
   const notes = [];
+  const texts = new Set();
   for (const [name, { head }] of opened) {
     const png = head.length >= 8 && head[0] === 0x89 && head[1] === 0x50 && head[2] === 0x4e;
     if (png || (head.length >= 2 && head[0] === 0x42 && head[1] === 0x4d)) {
@@ -121,6 +126,7 @@ function classify() {
     // A list has no NUL bytes; archives and KZP files nearly always have some.
     if (head.includes(0)) continue;
     const all = listLines('/in/' + name);
+    if (!all.length) texts.add(name);
     const named = all.filter((line) => archiveFor(archiveOf(line)));
     const lacking = [...new Set(all.filter((line) => !archiveFor(archiveOf(line))).map((line) => baseName(archiveOf(line))))];
     if (lacking.length) notes.push(`${name} names ${lacking.join(', ')}: open ${lacking.length > 1 ? 'them' : 'it'} too.`);
@@ -131,7 +137,7 @@ function classify() {
   const kzp = [...opened.keys()].filter(
     (name) => !pictures.includes(name) && !listed.has(name) && !archives.has(name)
   );
-  return { pictures, lists, kzp, notes };
+  return { pictures, lists, kzp, notes, texts };
 }
 
 // Where a figure's picture comes from, by key: an opened file's name (a KZP
@@ -167,21 +173,63 @@ function make(key, ext) {
 }
 
 // The bytes of a figure's file with extension `ext`, made again (null when
-// the programs make none).
+// the programs make none).  The last few are remembered by what they are made
+// of, so that a list that names one entry many times makes it once.
+const made = new Map();
 function file(key, ext) {
-  make(key, ext);
-  const bytes = readIfThere('/out/' + stem(nameOf(key)) + '.' + ext);
-  return bytes && bytes.length ? bytes : null;
+  const source = sources.get(key), id = (key.startsWith('entry:') ? 'entry:' : key) + source + ':' + ext;
+  if (!made.has(id)) {
+    make(key, ext);
+    const bytes = readIfThere('/out/' + stem(nameOf(key)) + '.' + ext);
+    if (!bytes || !bytes.length || bytes.length > 2 ** 20) return bytes && bytes.length ? bytes : null;
+    made.set(id, bytes);
+    if (made.size > 16) made.delete(made.keys().next().value);
+  }
+  return made.get(id).slice();
 }
 
+// Why a figure shows no picture: an entry outside its archive (whatever the
+// programs said), or, when they said nothing, an empty file, a picture of no
+// pixels, nothing decoded.
+function reason(key, info, said) {
+  if (key.startsWith('entry:')) {
+    const line = parse(sources.get(key)), archive = opened.get(archiveFor(line.archive)).file;
+    const [offset, size] = [Number(line.offset), Number(line.size)];
+    if (size <= 0) return `Its size in the list is ${line.size}: there is nothing to decode.`;
+    if (offset >= archive.size)
+      return `Its offset, ${line.offset}, lies past the end of ${archive.name} (${archive.size} bytes).`;
+    if (offset + size > archive.size)
+      return `${archive.name} ends ${offset + size - archive.size} bytes before the entry does: the archive is cut short.`;
+  }
+  if (said) return null;
+  if (info) return `It is a picture of ${info[0]} × ${info[1]} pixels: there is nothing to show.`;
+  const { file } = opened.get(sources.get(key)) || {};
+  return file && file.size === 0 ? `${file.name} is empty.` : 'It decodes to no picture.';
+}
+
+// Advice, in the page's words, for what the programs said of a picture.
+const advice = [
+  [/out of memory/, 'The page has not the memory for it: convert it with quorbin, the program.'],
+  [/colours that the palette does not hold, the first at/, 'Tick “nearest colours” (or “dithering”) to give them the palette’s nearest colours.'],
+  [/hardly shows\)\.$/, 'Tick “a fit to the entry” to fit it where that hardly shows.'],
+  [/which shows: simplify the edit/, 'Simplify the edit, or tick “a fit that shows” to take that fit.'],
+];
+const adviceFor = (messages) =>
+  advice.filter(([pattern]) => messages.some((m) => pattern.test(m))).map(([, text]) => text);
+
+// The page's words where the programs name their options.
+const pageWords = (message) =>
+  message.replace(/ \(-F fits it where that hardly shows\)/, '').replace(/ or take that fit with -A\./, '.');
+
 // The figure of the picture `key` names, from `source`: its facts, read from
-// its BMP file, and the names of its files.
+// its BMP file, and the names of its files; or why it has none.
 function figure(key, title, source) {
   sources.set(key, source);
   const messages = make(key, 'bmp'), base = stem(nameOf(key));
-  const figure = { key, title, stem: base, messages };
+  const figure = { key, title, stem: base, messages, advice: adviceFor(messages) };
   const info = readPicture(key);
-  if (info) figure.view = { width: info[0], height: info[1], colours: info[2] };
+  if (info && info[0] > 0 && info[1] > 0) figure.view = { width: info[0], height: info[1], colours: info[2] };
+  else figure.reason = reason(key, info, messages.length > 0);
   return figure;
 }
 
@@ -197,27 +245,25 @@ function readPicture(key) {
 
 // The pixels and palette of a figure's picture, for the viewer.
 function pixels(key) {
-  file(key, 'bmp');
+  make(key, 'bmp');
   const [width, height, , at, palette] = readPicture(key);
   return { pixels: quorbin.HEAPU8.slice(at, at + width * height), palette: quorbin.HEAPU8.slice(palette, palette + 1024) };
 }
 
 // Pictures whose stems name entries of `list` go back into its archives as
 // quorbin-pack -l puts them (with the options chosen): each alone for its
-// own messages, then all of them in one run, which writes the archives (kept
-// in /back/N); the entry of each picture put back is converted again from
-// its new archive, to show it as it went in.
+// own messages (and, refused by -F, the fit as it would go back), then all of
+// them in one run, which writes the archives (kept in /back/N); the entry of
+// each picture put back is converted again from its new archive, to show it
+// as it went in.  Each picture gets one verdict: back, or why not and what to
+// do.  Returns the pictures it put back or tried to.
 function putBack(list, number, pictures, figures) {
   const lines = list.lines.map(parse);
   const entries = new Set(lines.map((line) => stem(line.entry)));
   const chosen = pictures.filter((name) => entries.has(stem(name)));
-  if (!chosen.length) return;
-  const text = lines
-    .map(listLine)
-    .join('\n');
-  quorbin.FS.writeFile('/work/list', text + '\n');
+  if (!chosen.length) return chosen;
+  quorbin.FS.writeFile('/work/list', lines.map(listLine).join('\n') + '\n');
   const options = [...backOptions, '-C', '/out', '-l', '/work/list'];
-  // Alone, a fit that -F refuses is written into /show as it would go back.
   const alone = new Map(), refused = new Map();
   for (const name of chosen) {
     clear('/out');
@@ -248,43 +294,77 @@ function putBack(list, number, pictures, figures) {
       picture = readIfThere('/work/back/' + stem(line.entry) + '.png');
     }
     figure.putBack = {
-      list: list.name, messages, back, picture, fit: refused.get(name) || null,
+      list: list.name, entry: line.entry, back, picture, fit: refused.get(name) || null,
+      messages: messages.map(pageWords), advice: back ? [] : adviceFor(messages),
       archives: back ? archives.map((a) => dir + '/' + a) : [],
+    };
+  }
+  return chosen;
+}
+
+// Puts the pictures back into every list's archives; a picture that no list
+// names while lists are open says so.
+function putAllBack(lists, pictures, figures) {
+  for (const figure of figures) delete figure.putBack;
+  clear('/back');
+  const tried = new Set(lists.flatMap((list, number) => putBack(list, number, pictures, figures)));
+  if (!lists.length) return;
+  for (const name of pictures.filter((name) => !tried.has(name))) {
+    const figure = figures.find((f) => f.key === 'picture:' + name);
+    figure.putBack = {
+      list: lists.map((list) => list.name).join(', '), back: false, archives: [], advice: [],
+      messages: [`No line of ${lists.map((list) => list.name).join(' or ')} names ${stem(name)}: it is not put back.`],
     };
   }
 }
 
 // A zip of the files with extension `ext` of `keys`' figures, stored as they
-// are, made a file at a time and sent to the page in pieces.  A name that two
-// give is stored as NAME-2, NAME-3, ...
-async function zip(keys, ext) {
-  const names = new Set();
+// are, made a file at a time and sent to the page in pieces, with how far it
+// got; it stops when another run begins.  A name that two give is stored as
+// NAME-2, NAME-3, ...
+async function zip(keys, ext, run) {
+  const names = new Set(), next = new Map();
   const archive = new fflate.Zip((error, chunk, final) => {
     const own = chunk.byteLength === chunk.buffer.byteLength ? chunk : chunk.slice();
     postMessage({ type: 'zip', chunk: own, final }, [own.buffer]);
   });
-  for (const key of keys) {
+  let told = 0;
+  for (const [done, key] of keys.entries()) {
+    if (Date.now() - told > 250) {
+      postMessage({ type: 'zip-progress', done, total: keys.length });
+      told = Date.now();
+    }
     const bytes = file(key, ext);
-    if (!bytes) continue;
-    const base = stem(nameOf(key));
-    let name = base + '.' + ext;
-    for (let n = 2; names.has(name); n++) name = base + '-' + n + '.' + ext;
-    names.add(name);
-    const entry = new fflate.ZipPassThrough(name);
-    archive.add(entry);
-    entry.push(bytes, true);
+    if (bytes) {
+      const base = stem(nameOf(key)), plain = base + '.' + ext;
+      let name = plain;
+      if (names.has(plain)) {
+        let n = next.get(plain) || 2;
+        while (names.has(base + '-' + n + '.' + ext)) n++;
+        name = base + '-' + n + '.' + ext;
+        next.set(plain, n + 1);
+      }
+      names.add(name);
+      const entry = new fflate.ZipPassThrough(name);
+      archive.add(entry);
+      entry.push(bytes, true);
+    }
     await giveWay();
+    if (run !== runs) return postMessage({ type: 'zip-progress', cancelled: true });
   }
   archive.end();
 }
 
 // Messages that start a run (files, options, {clear: true}, {cancel: true})
 // end the one going on: between figures a run gives way to the messages that
-// came, and stops when another has begun.  The others ask for a file
-// ({file: key, ext}, {file: path} for an archive put back), a picture's pixels
-// ({view: key}) or the zip ({zip: ext}), and are answered between figures.
+// came, and stops when another has begun.  A change of the put-back options
+// alone puts the pictures back again and sends their figures anew.  The
+// others ask for a file ({file: key, ext}, {file: path} for an archive put
+// back), a picture's pixels ({view: key}) or the zip ({zip: ext}), and are
+// answered between figures.
 let runs = 0;
 let shown = []; // the keys of the last run's figures
+let last = null; // the last run's lists, pictures and figures
 const channel = new MessageChannel(); // a task of its own, which timers would delay
 const giveWay = () =>
   new Promise((resume) => {
@@ -302,17 +382,25 @@ onmessage = async (event) => {
     const { pixels: data, palette } = pixels(asked.view);
     return postMessage({ id: asked.id, pixels: data, palette }, [data.buffer, palette.buffer]);
   }
-  if (asked.zip) return zip(shown, asked.zip);
+  if (asked.backOptions) backOptions = asked.backOptions;
+  // A run going on uses the new options when it puts its pictures back.
+  if (asked.backOnly) {
+    if (!last || !last.pictures.length) return;
+    putAllBack(last.lists, last.pictures, last.figures);
+    return postMessage({ type: 'back', figures: last.figures.filter((f) => f.key.startsWith('picture:')) });
+  }
   const run = ++runs;
+  if (asked.zip) return zip(shown, asked.zip, run);
   if (asked.cancel) return postMessage({ type: 'done', cancelled: true });
+  last = null;
   const fs = quorbin.FS;
   if (asked.clear) {
     for (const name of opened.keys()) fs.unlink('/in/' + name);
     opened.clear();
     cache.clear();
     sources.clear();
+    made.clear();
   }
-  if (asked.backOptions) backOptions = asked.backOptions;
   // A folder dropped among the files cannot be read, and the module cannot
   // read beyond 2 GB.  Each read by the mount asks the browser for the bytes
   // (about a millisecond): small files are read whole.
@@ -331,6 +419,7 @@ onmessage = async (event) => {
     }
     if (opened.has(file.name)) {
       cache.clear(); // a file opened anew: everything again
+      made.clear();
       fs.unlink('/in/' + file.name);
     }
     bytes = new Uint8Array(bytes);
@@ -341,14 +430,17 @@ onmessage = async (event) => {
   if (fs.isMountpoint(fs.lookupPath('/files', { follow_mount: false }).node)) fs.unmount('/files');
   const big = [...opened.values()].filter((o) => o.file.size >= 2 ** 24).map((o) => o.file);
   fs.mount(fs.filesystems.WORKERFS, { files: big }, '/files');
-  const { pictures, lists, kzp, notes } = classify();
+  const { pictures, lists, kzp, notes, texts } = classify();
   // The figures to make, a key and how to make it each, in the order shown.
   function* jobs() {
     for (const name of kzp)
       yield ['kzp:' + name, () => {
         const made = figure('kzp:' + name, name, name);
-        // A file that is neither a KZP image nor a list, and not named .kzp, is taken for an archive.
+        // Named as a picture, text with no list lines, or bytes that decode to nothing.
+        if (/\.(png|bmp)$/i.test(name)) return { note: `${name} is no picture: it does not begin as a PNG or BMP file.` };
         if (made.view || /\.kzp$/i.test(name)) return made;
+        if (texts.has(name))
+          return { note: `${name} is neither a picture, a KZP image nor a list (lines of archive, offset, size and name).` };
         return { note: `${name} is no KZP image, and no list open names it: if it is an archive, open its list too.` };
       }];
     for (const list of lists)
@@ -363,14 +455,13 @@ onmessage = async (event) => {
   const figures = [];
   let batch = [], sent = 0, yielded = Date.now();
   // Figures go in batches, one at least every 100 ms (the first at once).
-  const send = (figure, last) => {
+  const send = (figure, end) => {
     if (figure) batch.push(figure);
-    if (!last && Date.now() - sent < 100) return;
+    if (!end && Date.now() - sent < 100) return;
     postMessage({ type: 'figures', figures: batch });
     batch = [];
     sent = Date.now();
   };
-  for (const figure of cache.values()) delete figure.putBack;
   shown = [];
   for (const [key, make] of jobs()) {
     if (!cache.has(key)) cache.set(key, make());
@@ -385,8 +476,8 @@ onmessage = async (event) => {
     if (Date.now() - yielded > 20) await giveWay(), (yielded = Date.now());
     if (run !== runs) return;
   }
-  clear('/back');
-  lists.forEach((list, number) => putBack(list, number, pictures, figures));
+  last = { lists, pictures, figures };
+  putAllBack(lists, pictures, figures);
   for (const figure of figures) if (figure.key.startsWith('picture:')) send(figure);
   send(null, true);
   postMessage({ type: 'done' });
