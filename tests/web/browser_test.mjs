@@ -38,8 +38,10 @@ map.writeUIntBE(alien, 54 + 4 * map[1078], 3); // the index of the first pixel's
 fs.mkdirSync(path.join(work, 'edit'));
 for (const [name, bytes] of [['title.bmp', title], ['logo.bmp', logo], ['map.bmp', map], ['other.bmp', title]])
   fs.writeFileSync(path.join(work, 'edit', name), bytes);
+// A KZP image of 0 x 0 pixels: 1032 zero bytes as literals.
+const zero = Buffer.concat(Array.from({ length: 129 }, () => Buffer.from([0xff, 0, 0, 0, 0, 0, 0, 0, 0])));
 const given = [
-  path.join(work, 'pack.dat'), path.join(work, 'cut.dat'), path.join(work, 'pack.lst'), file('empty.kzp', ''),
+  path.join(work, 'pack.dat'), path.join(work, 'cut.dat'), path.join(work, 'pack.lst'), file('empty.kzp', ''), file('zero.kzp', zero),
   file('notes.png', 'not a picture\n'),
   file('blank.lst', '\n\n'), ...['title.bmp', 'logo.bmp', 'map.bmp', 'other.bmp'].map((n) => path.join(work, 'edit', n)),
 ];
@@ -85,12 +87,14 @@ try {
   check(/Not put back:.*does not hold.*Tick “nearest colours”/s.test(await card('map')), 'map: ' + (await card('map')));
   check(/No line of pack\.lst names other/.test(await card('other')), 'other: ' + (await card('other')));
   check(/empty\.kzp is empty/.test(await card('empty')), 'empty: ' + (await card('empty')));
+  check(/0 × 0 pixels: there is nothing to show/.test(await card('zero')), 'zero: ' + (await card('zero')));
+  check(!(await tab.$$('figure[aria-label="zero"] a, figure[aria-label="zero"] img')).length, 'links of an empty picture');
   check(/lies past the end of pack\.dat/.test(await card('far')), 'far: ' + (await card('far')));
   check(/cut short/.test(await card('cut')), 'cut: ' + (await card('cut')));
   const all = (await text('figure')).join('\n');
   check(!/\/(in|out|work)\//.test(all), 'an internal path shows');
   const status = (await text('#status'))[0];
-  check(status === '4 pictures, 6 failed', 'status: ' + status); // empty, far, cut; logo, map, other
+  check(status === '4 pictures, 7 failed', 'status: ' + status); // empty, zero, far, cut; logo, map, other
   await access('the gallery');
 
   // A box ticked puts the pictures back again, where they are: the gallery and its scroll stay.
@@ -120,6 +124,19 @@ try {
   await tab.keyboard.press('Enter');
   await wait(() => document.getElementById('viewer').open && document.getElementById('zoomed').width > 0);
   const first = (await text('#viewer-title'))[0];
+  // The wheel zooms around the pixel under the pointer (of a picture larger than its pane).
+  const under = await tab.evaluate(() => {
+    const canvas = document.getElementById('zoomed'), box = canvas.parentElement.getBoundingClientRect();
+    const [x, y] = [box.left + 150, box.top + 120];
+    const at = () => (canvas.dispatchEvent(new MouseEvent('mousemove', { clientX: x, clientY: y })), document.getElementById('pointer').textContent);
+    const zoom = document.getElementById('zoom');
+    zoom.value = 6;
+    zoom.dispatchEvent(new Event('input'));
+    const before = at();
+    canvas.dispatchEvent(new WheelEvent('wheel', { clientX: x, clientY: y, deltaY: -100, cancelable: true }));
+    return [before, at()];
+  });
+  check(under[0] && under[0] === under[1], 'the wheel moved the pixel under the pointer: ' + under);
   await tab.focus('#viewer .picture');
   for (const key of ['ArrowRight', 'ArrowRight', 'ArrowDown']) await tab.keyboard.press(key);
   check(/^\(1, 1\) index \d+ #[0-9a-f]{6}$/.test((await text('#pointer'))[0]), 'cursor readout: ' + (await text('#pointer'))[0]);
@@ -149,8 +166,16 @@ try {
   await tab.mouse.click(3, 3);
   await wait(() => !document.getElementById('viewer').open);
 
-  // Save all shows how far it got and stops on Cancel; the focus goes on to Cancel.
+  // Save all shows how far it got and stops on Cancel; the focus goes on to Cancel.  While the long
+  // list opens, the live region speaks at most every three seconds.
+  await tab.evaluate(() => {
+    window.spoken = 0;
+    new MutationObserver(() => spoken++).observe(document.getElementById('status'), { childList: true, characterData: true, subtree: true });
+  });
+  const opening = Date.now();
   await open([path.join(work, 'pack.dat'), long]);
+  const spoken = await tab.evaluate(() => spoken);
+  check(spoken <= 4 + (Date.now() - opening) / 3000, `the status changed ${spoken} times in ${Date.now() - opening} ms`);
   await tab.focus('#zip');
   await tab.keyboard.press('Enter');
   check(await tab.evaluate(() => !document.getElementById('progress').hidden), 'no progress shown');
