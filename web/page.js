@@ -23,8 +23,9 @@ function ask(message, then) {
 
 // Thumbnails are asked for a few at a time, so that a picture asked for the
 // viewer never waits behind a long queue of them.
+// A new run starts counting them afresh: answers to a run before do not count.
 const thumbs = [];
-let asking = 0;
+let asking = 0, generation = 0;
 function thumb(figure, button) {
   thumbs.push([figure, button]);
   queueMicrotask(pump); // once the button is in the gallery
@@ -34,7 +35,9 @@ function pump() {
     const [figure, button] = thumbs.shift();
     if (!button.isConnected) continue;
     asking++;
+    const asked = generation;
     ask({ file: figure.key, ext: 'png' }, (message) => {
+      if (asked !== generation) return;
       asking--;
       if (message.bytes) button.append(image(message.bytes, figure.stem));
       pump();
@@ -285,6 +288,8 @@ worker.onmessage = (event) => {
     urls = [];
     figures = [];
     thumbs.length = 0;
+    asking = 0;
+    generation++;
     refilter();
     $('notes').replaceChildren(...message.notes.map((note) => span('note', note)));
     dropZip();
@@ -414,6 +419,7 @@ const viewable = () => shown.filter((figure) => figure.view);
 function view(figure, from) {
   opener = from || opener;
   ask({ view: figure.key }, ({ pixels, palette }) => {
+    if (!pixels) return;
     viewed = { ...figure, view: { ...figure.view, pixels, palette } };
     $('viewer-title').textContent = `${figure.stem}, ${figure.view.width} × ${figure.view.height}`;
     draw();

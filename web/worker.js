@@ -374,13 +374,17 @@ const giveWay = () =>
 onmessage = async (event) => {
   const asked = event.data;
   await ready;
+  // Every question is answered, though what it names is gone (Clear came between).
   if (asked.file) {
-    const bytes = asked.ext ? file(asked.file, asked.ext) : quorbin.FS.readFile(asked.file);
+    let bytes = null;
+    try {
+      bytes = asked.ext ? file(asked.file, asked.ext) : quorbin.FS.readFile(asked.file);
+    } catch {}
     return postMessage({ id: asked.id, bytes }, bytes ? [bytes.buffer] : []);
   }
   if (asked.view) {
-    const { pixels: data, palette } = pixels(asked.view);
-    return postMessage({ id: asked.id, pixels: data, palette }, [data.buffer, palette.buffer]);
+    const { pixels: data, palette } = sources.has(asked.view) ? pixels(asked.view) : {};
+    return postMessage({ id: asked.id, pixels: data, palette }, data ? [data.buffer, palette.buffer] : []);
   }
   if (asked.backOptions) backOptions = asked.backOptions;
   // A run going on uses the new options when it puts its pictures back.

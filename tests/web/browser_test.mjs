@@ -175,6 +175,7 @@ try {
   const opening = Date.now();
   await open([path.join(work, 'pack.dat'), long]);
   const spoken = await tab.evaluate(() => spoken);
+  await wait(() => document.querySelector('figure button.thumb img')); // thumbnails after a Clear too
   check(spoken <= 4 + (Date.now() - opening) / 3000, `the status changed ${spoken} times in ${Date.now() - opening} ms`);
   await tab.focus('#zip');
   await tab.keyboard.press('Enter');
