@@ -1,5 +1,7 @@
 #include "convert.h"
 
+#include "job.h"
+
 #include <algorithm>
 
 #include "bmp/bmp.h"
@@ -113,5 +115,36 @@ int convert_file(const std::string& path, const Options& options) {
     if (create_image_file(options.format, output_path, input, size < 0 ? INT64_MAX : size, nullptr))
         say("OK\n");
     std::fclose(input);
+    return 1;
+}
+
+int convert_archive_entry(const std::string& archive_path, int64_t offset, int64_t stored_size,
+                          const std::string& entry_name, const Options& options,
+                          const FileId* list_id) {
+    std::FILE* archive = open_input(archive_path.c_str(), kReadBlocks);
+    if (!archive) {
+        report(MSG_CANT_OPEN, archive_path.c_str());
+        return 0;
+    }
+    if (!seek_to(archive, offset)) {
+        report(MSG_CANT_SEEK, static_cast<long long>(offset), archive_path.c_str());
+        std::fclose(archive);
+        return 1;
+    }
+    std::string output_path;
+    make_output_name(output_path, entry_name, options.work_dir, format_extension(options.format));
+    say("%s/%-16s -> %s ... ", archive_path.c_str(), entry_name.c_str(), output_path.c_str());
+    if (create_image_file(options.format, output_path, archive, stored_size, list_id)) say("OK\n");
+    std::fclose(archive);
+    return 1;
+}
+
+int process_list_file(const std::string& list_path, const Options& options) {
+    ListReader list;
+    if (!open_list(list_path, &list)) return 0;
+    ListLine line;
+    while (next_list_line(list, &line))
+        convert_archive_entry(options.archive_dir + line.archive_name, line.offset,
+                              line.stored_size, line.entry_name, options, &list.id);
     return 1;
 }

@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <string>
 
-#include "job.h"
+#include "files.h"
+#include "listfile.h"
+#include "run_options.h"
 
 // Decodes up to `stored_size` bytes from the current position of `input` and,
 // when anything was decoded, writes the image to `output` in `format`.  The
@@ -44,3 +46,13 @@ const char* format_extension(OutputFormat format);
 
 // Converts the whole file at `path`.  Returns 1 when the input could be opened.
 int convert_file(const std::string& path, const Options& options);
+
+// Converts the entry of `stored_size` bytes at `offset` in the archive.
+// Returns 1 when the archive could be opened.
+int convert_archive_entry(const std::string& archive_path, int64_t offset, int64_t stored_size,
+                          const std::string& entry_name, const Options& options,
+                          const FileId* list_id);
+
+// Runs every line of the list file ("-": standard input).  Returns 1 when the
+// list was read to its end, 0 when it could not be opened.
+int process_list_file(const std::string& list_path, const Options& options);

@@ -1,29 +1,12 @@
 // The start of a run of quorbin or quorbin-pack: the options, help and the
-// version, the banner, and the one way messages reach standard error.
+// version, the banner.
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
-enum OutputFormat : int { kFormatBmp, kFormatPng };
-
-struct Options {
-    bool has_list_file = false;
-    std::string list_file; // "-" reads the list from standard input
-    std::string work_dir;  // empty: the current directory
-    std::string archive_dir;
-    OutputFormat format = kFormatBmp;
-    bool has_palette_file = false; // quorbin-pack -p: the palette to map colours to
-    std::string palette_file;
-    bool own_palette = false; // quorbin-pack -P: keep the pictures' palettes and indices
-    bool nearest = false;     // quorbin-pack -n: colours a palette lacks take the nearest ones
-    bool dither = false;      // quorbin-pack -d: those diffuse their error (implies -n)
-    bool fit = false;     // quorbin-pack -F: fit a picture into its entry where that hardly shows
-    bool accept = false;  // quorbin-pack -A: take the best fit whatever it shows (implies -F)
-    std::string show_dir; // quorbin-pack -s: where the pictures as put back go (empty: nowhere)
-    int jobs = 0;         // -j: entries converted at once; 0: as many as there are processors
-};
+#include "report.h"
+#include "run_options.h"
 
 enum OptionsResult : int {
     kOptionsBad = -1,     // a missing value, an unknown letter or format
@@ -63,25 +46,3 @@ enum StartResult : int {
 // StartResult when the run ends here.
 int start_run(int argc, char** argv, const Program& program, Options& options,
               std::vector<std::string>& args);
-
-// Prints the line held by hold_progress, if any, and flushes standard output,
-// then writes a formatted message to standard error, so that a message
-// follows the progress line it belongs to.
-void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// Holds a progress line that is printed only if a message follows it (an
-// empty text drops it): for jobs whose line, when they succeed, comes later.
-void hold_progress(const std::string& line);
-
-// Writes a formatted text to standard output.
-void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// What a thread wrote, in order: each piece for standard error (true) or output.
-using Transcript = std::vector<std::pair<bool, std::string>>;
-
-// From now on, what this thread says and reports goes into `to` (nullptr: to
-// the standard streams again).
-void record_output(Transcript* to);
-
-// Writes a transcript as the same calls of say and report would have written it.
-void replay(const Transcript& pieces);

@@ -7,6 +7,7 @@
 #include "batch.h"
 #include "listfile.h"
 #include "naming.h"
+#include "report.h"
 #include "test_util.h"
 
 // Name, work directory, output on POSIX, and on Windows where it differs (backslash only).

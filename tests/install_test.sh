@@ -2,7 +2,7 @@
 # install_test.sh BUILD_DIR SOURCE_DIR: the installed programs convert the
 # installed examples, one comes back the same through PNG and one goes back
 # into a copy of the archive; the manual pages render without
-# warnings and their DIAGNOSTICS name every message of cli/messages.h.
+# warnings and their DIAGNOSTICS name every message of archive/messages.h.
 set -euo pipefail
 build=$1 source=$2 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -27,7 +27,7 @@ for page in "$man/quorbin.1" "$man/quorbin-pack.1"; do
     diagnostics+=$(groff -man -Tascii -P-cbou -rLL=500n -rHY=0 "$page" | sed -n '/^DIAGNOSTICS/,/^EXIT STATUS/p')
 done
 # Each line of each message, its placeholders matching anything.
-grep -o '"[^"]*"' "$source/cli/messages.h" | sed 's/^"//; s/"$//; s/\\n$//' | while IFS= read -r message; do
+grep -o '"[^"]*"' "$source/archive/messages.h" | sed 's/^"//; s/"$//; s/\\n$//' | while IFS= read -r message; do
     pattern=$(printf '%s' "$message" | sed 's/[][\.*^$+?(){}|]/\\&/g; s/%[0-9.\\]*l*[scduxf]/.*/g; s/%%/%/g')
     grep -q -E -- "$pattern" <<<"$diagnostics" || fail "DIAGNOSTICS does not name: $message"
 done

@@ -9,13 +9,13 @@
 #include <tuple>
 
 #include "bmp/bmp.h"
+#include "files.h"
 #include "fit/fit.h"
-#include "job.h"
 #include "listfile.h"
 #include "lzss/lzss.h"
 #include "messages.h"
 #include "naming.h"
-#include "pack.h"
+#include "picture.h"
 
 namespace {
 

@@ -1,6 +1,5 @@
-// List-file batch mode: every line locates a KZP image inside an archive
-// file (archive name, byte offset, stored size, entry name), and each one is
-// converted as a job of its own.
+// List files: every line locates a KZP image inside an archive file
+// (archive name, byte offset, stored size, entry name).
 #pragma once
 
 #include <cstdint>
@@ -8,7 +7,6 @@
 #include <string>
 
 #include "host.h"
-#include "options.h"
 
 struct ListLine {
     std::string archive_name;
@@ -49,13 +47,3 @@ bool open_list(const std::string& path, ListReader* reader);
 // are reported and skipped, lines of fewer fields skipped silently.  False
 // at the end of the list, which is then closed (unless it is standard input).
 bool next_list_line(ListReader& reader, ListLine* line);
-
-// Converts the entry of `stored_size` bytes at `offset` in the archive.
-// Returns 1 when the archive could be opened.
-int convert_archive_entry(const std::string& archive_path, int64_t offset, int64_t stored_size,
-                          const std::string& entry_name, const Options& options,
-                          const FileId* list_id);
-
-// Runs every line of the list file ("-": standard input).  Returns 1 when the
-// list was read to its end, 0 when it could not be opened.
-int process_list_file(const std::string& list_path, const Options& options);

@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "convert.h"
+#include "files.h"
 #include "messages.h"
 #include "naming.h"
+#include "report.h"
 
 namespace {
 
@@ -96,27 +97,6 @@ bool read_line_piece(std::FILE* file, std::string& piece) {
     return !piece.empty();
 }
 
-int convert_archive_entry(const std::string& archive_path, int64_t offset, int64_t stored_size,
-                          const std::string& entry_name, const Options& options,
-                          const FileId* list_id) {
-    std::FILE* archive = open_input(archive_path.c_str(), kReadBlocks);
-    if (!archive) {
-        report(MSG_CANT_OPEN, archive_path.c_str());
-        return 0;
-    }
-    if (!seek_to(archive, offset)) {
-        report(MSG_CANT_SEEK, static_cast<long long>(offset), archive_path.c_str());
-        std::fclose(archive);
-        return 1;
-    }
-    std::string output_path;
-    make_output_name(output_path, entry_name, options.work_dir, format_extension(options.format));
-    say("%s/%-16s -> %s ... ", archive_path.c_str(), entry_name.c_str(), output_path.c_str());
-    if (create_image_file(options.format, output_path, archive, stored_size, list_id)) say("OK\n");
-    std::fclose(archive);
-    return 1;
-}
-
 bool open_list(const std::string& path, ListReader* reader) {
     reader->from_stdin = path == "-";
     reader->file = reader->from_stdin ? stdin : open_input(path.c_str(), kReadText);
@@ -142,14 +122,4 @@ bool next_list_line(ListReader& reader, ListLine* line) {
     }
     if (!reader.from_stdin) std::fclose(reader.file);
     return false;
-}
-
-int process_list_file(const std::string& list_path, const Options& options) {
-    ListReader list;
-    if (!open_list(list_path, &list)) return 0;
-    ListLine line;
-    while (next_list_line(list, &line))
-        convert_archive_entry(options.archive_dir + line.archive_name, line.offset,
-                              line.stored_size, line.entry_name, options, &list.id);
-    return 1;
 }

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
+#include "run_options.h"
 
 // Puts `pictures` back into the entries of options.list_file.  A picture that
 // cannot be put back gets one message on standard error, the others are
