@@ -19,20 +19,13 @@
 
 namespace {
 
-// A line of the list: an entry, where lines that name the same archive path,
-// offset and size are one entry.
-struct Entry {
-    std::string archive; // the archive's path: arc-dir and the name
-    int64_t offset, size;
-    std::string name;
-};
-
-bool same_range(const Entry& a, const Entry& b) {
+bool same_range(const ArchiveEntry& a, const ArchiveEntry& b) {
     return a.archive == b.archive && a.offset == b.offset && a.size == b.size;
 }
 
 // A picture put back, waiting for its archive to be written.
 struct Patch {
+    size_t picture_at; // of the pictures given
     size_t entry;
     std::string picture;
     std::vector<uint8_t> stream;
@@ -60,59 +53,9 @@ struct Archive {
     std::vector<Patch> patches;
 };
 
-bool overlap(const Entry& a, const Entry& b) {
+bool overlap(const ArchiveEntry& a, const ArchiveEntry& b) {
     return a.archive == b.archive && !same_range(a, b) && a.size > 0 && b.size > 0 &&
            a.offset < b.offset + b.size && b.offset < a.offset + a.size;
-}
-
-// Reads the list's lines; false when it cannot be opened.
-bool read_entries(const Options& options, std::vector<Entry>* entries, FileId* list_id) {
-    ListReader list;
-    if (!open_list(options.list_file, &list)) return false;
-    *list_id = list.id;
-    ListLine line;
-    while (next_list_line(list, &line))
-        entries->push_back({options.archive_dir + line.archive_name, line.offset, line.stored_size,
-                            line.entry_name});
-    return true;
-}
-
-// Reads the stream of `entry` into `stream` and decodes it into `image`;
-// reports why it cannot.
-bool read_entry(const Entry& entry, std::vector<uint8_t>* stream, std::vector<uint8_t>* image,
-                FileId* id) {
-    std::FILE* archive = open_input(entry.archive.c_str(), kReadBlocks);
-    if (!archive) {
-        report(MSG_CANT_OPEN, entry.archive.c_str());
-        return false;
-    }
-    *id = file_id_of(archive);
-    const int64_t size = file_size(archive);
-    if (entry.size <= 0 || entry.offset < 0 || size < 0 || entry.offset > size - entry.size ||
-        !seek_to(archive, entry.offset)) {
-        std::fclose(archive);
-        report(MSG_ENTRY_OUTSIDE, entry.name.c_str(), entry.archive.c_str());
-        return false;
-    }
-    // Untouched, the buffers' pages cost nothing: they are not cleared first.
-    Buffer bytes = allocate(entry.size), decoded = allocate(9 * entry.size);
-    const bool read = bytes && decoded &&
-                      std::fread(bytes.get(), 1, static_cast<size_t>(entry.size), archive) ==
-                          static_cast<size_t>(entry.size);
-    std::fclose(archive);
-    if (!bytes || !decoded) {
-        report(MSG_NO_MEMORY, entry.name.c_str());
-        return false;
-    }
-    const int64_t length = read ? decode_stored_buffer(bytes.get(), entry.size, decoded.get()) : 0;
-    stream->assign(bytes.get(), bytes.get() + (read ? entry.size : 0));
-    image->assign(decoded.get(), decoded.get() + length);
-    KzpImage parsed;
-    if (kzp_image_parse(image->data(), static_cast<int64_t>(image->size()), &parsed) &&
-        parsed.width > 0 && parsed.height > 0)
-        return true;
-    report(MSG_ENTRY_DAMAGED, entry.name.c_str(), entry.archive.c_str());
-    return false;
 }
 
 // Writes the decoded `image` as the BMP file that quorbin would make of the
@@ -130,17 +73,24 @@ bool show(const std::vector<uint8_t>& image, const std::string& name, const Opti
 // The stream of exactly the entry's size for `picture` put into `entry`
 // (whose stream is `old` and decoded image `target`): its old items kept up
 // to the first change.  Reports why there is none.
-bool pack_into(const std::string& picture, const Entry& entry, const std::vector<uint8_t>& old,
-               const std::vector<uint8_t>& target, const Options& options,
-               const std::vector<FileId>& protect, Patch* patch) {
-    Buffer bytes;
-    int64_t size = 0;
-    if (!read_file(picture, bytes, &size)) return false;
-    Picture given;
-    std::vector<uint8_t> image, edited, nearest;
-    if (!read_picture(picture.c_str(), bytes.get(), static_cast<size_t>(size), !options.own_palette,
-                      &given))
+bool pack_into(const PutBackPicture& source, const ArchiveEntry& entry,
+               const std::vector<uint8_t>& old, const std::vector<uint8_t>& target,
+               const Options& options, const std::vector<FileId>& protect, Patch* patch) {
+    const std::string& picture = source.name;
+    Picture read;
+    if (!source.given) {
+        Buffer bytes;
+        int64_t size = 0;
+        if (!read_file(picture, bytes, &size) ||
+            !read_picture(picture.c_str(), bytes.get(), static_cast<size_t>(size),
+                          !options.own_palette, &read))
+            return false;
+    } else if (source.given->true_colour && options.own_palette) {
+        report(MSG_PNG_NOT_PALETTE, picture.c_str(), "true-colour");
         return false;
+    }
+    const Picture& given = source.given ? *source.given : read;
+    std::vector<uint8_t> image, edited, nearest;
     KzpImage was, own;
     kzp_image_parse(target.data(), static_cast<int64_t>(target.size()), &was);
     if (given.width != was.width || given.height != was.height) {
@@ -242,7 +192,8 @@ void start_copy(Archive& archive, const std::vector<FileId>& protect) {
 // Puts the entries' new streams into the copy and renames it into place
 // (removes it when no picture is left for it).  The message (of one %s) and
 // its path when that fails; nullptr when the copy is in place or removed.
-const char* finish_archive(Archive& archive, const std::vector<Entry>& entries, std::string* path) {
+const char* finish_archive(Archive& archive, const std::vector<ArchiveEntry>& entries,
+                           std::string* path) {
     if (archive.copier.joinable()) archive.copier.join();
     *path = archive.failure_path;
     if (archive.failure) {
@@ -255,7 +206,7 @@ const char* finish_archive(Archive& archive, const std::vector<Entry>& entries, 
                       std::all_of(archive.patches.begin(), archive.patches.end(),
                                   [](const Patch& patch) { return patch.same; });
     for (const Patch& patch : archive.patches) {
-        const Entry& entry = entries[patch.entry];
+        const ArchiveEntry& entry = entries[patch.entry];
         ok = ok && (patch.same || (seek_to(archive.part.file, entry.offset) &&
                                    std::fwrite(patch.stream.data(), 1, patch.stream.size(),
                                                archive.part.file) == patch.stream.size()));
@@ -309,17 +260,79 @@ std::vector<FileLock> lock_archives(const std::vector<std::string>& sources,
 
 } // namespace
 
-int put_back(const std::vector<std::string>& pictures, const Options& options) {
-    std::vector<Entry> entries;
+bool read_archive_entries(const Options& options, std::vector<ArchiveEntry>* entries,
+                          FileId* list_id) {
+    ListReader list;
+    if (!open_list(options.list_file, &list)) return false;
+    *list_id = list.id;
+    ListLine line;
+    while (next_list_line(list, &line))
+        entries->push_back({options.archive_dir + line.archive_name, line.offset, line.stored_size,
+                            line.entry_name});
+    return true;
+}
+
+bool read_archive_entry(const ArchiveEntry& entry, std::vector<uint8_t>* stream,
+                        std::vector<uint8_t>* image, FileId* id) {
+    std::FILE* archive = open_input(entry.archive.c_str(), kReadBlocks);
+    if (!archive) {
+        report(MSG_CANT_OPEN, entry.archive.c_str());
+        return false;
+    }
+    *id = file_id_of(archive);
+    const int64_t size = file_size(archive);
+    if (entry.size <= 0 || entry.offset < 0 || size < 0 || entry.offset > size - entry.size ||
+        !seek_to(archive, entry.offset)) {
+        std::fclose(archive);
+        report(MSG_ENTRY_OUTSIDE, entry.name.c_str(), entry.archive.c_str());
+        return false;
+    }
+    // Untouched, the buffers' pages cost nothing: they are not cleared first.
+    Buffer bytes = allocate(entry.size), decoded = allocate(9 * entry.size);
+    const bool read = bytes && decoded &&
+                      std::fread(bytes.get(), 1, static_cast<size_t>(entry.size), archive) ==
+                          static_cast<size_t>(entry.size);
+    std::fclose(archive);
+    if (!bytes || !decoded) {
+        report(MSG_NO_MEMORY, entry.name.c_str());
+        return false;
+    }
+    const int64_t length = read ? decode_stored_buffer(bytes.get(), entry.size, decoded.get()) : 0;
+    stream->assign(bytes.get(), bytes.get() + (read ? entry.size : 0));
+    image->assign(decoded.get(), decoded.get() + length);
+    KzpImage parsed;
+    if (kzp_image_parse(image->data(), static_cast<int64_t>(image->size()), &parsed) &&
+        parsed.width > 0 && parsed.height > 0)
+        return true;
+    report(MSG_ENTRY_DAMAGED, entry.name.c_str(), entry.archive.c_str());
+    return false;
+}
+
+PutBackRun put_back_pictures(const std::vector<PutBackPicture>& pictures, const Options& options,
+                             bool keep) {
+    PutBackRun run{false, {}, {}};
+    Transcript* const before = record_output(keep ? &run.said : nullptr);
+    // What is said from `mark` on of picture k: its messages.
+    auto told = [&](size_t k, size_t mark) {
+        for (size_t i = mark; i < run.said.size(); i++)
+            if (run.said[i].first) run.results[k].messages.push_back(run.said[i].second);
+    };
+    for (const PutBackPicture& picture : pictures)
+        run.results.push_back({picture.name, "", "", false, {}, {}, {false, {}, 0, 0, 0, 0, 0}});
+    std::vector<ArchiveEntry> entries;
     FileId list_id;
-    if (!read_entries(options, &entries, &list_id)) return 0;
+    if (!read_archive_entries(options, &entries, &list_id)) {
+        record_output(before);
+        return run;
+    }
+    run.listed = true;
     std::vector<std::string> stems;
-    for (const Entry& entry : entries)
+    for (const ArchiveEntry& entry : entries)
         stems.push_back(output_stem(entry.name));
     // Nothing written may be the list or a picture.
     std::vector<FileId> protect{list_id};
-    for (const std::string& picture : pictures)
-        protect.push_back(path_id(picture.c_str()));
+    for (const PutBackPicture& picture : pictures)
+        if (!picture.given) protect.push_back(path_id(picture.name.c_str()));
 
     // Each picture's entry first: the first line of each entry with the
     // picture's stem, which must be one.  Then the archives that take them
@@ -327,7 +340,7 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
     std::vector<std::vector<size_t>> found(pictures.size());
     std::vector<std::string> sources;
     for (size_t k = 0; k < pictures.size(); k++) {
-        const std::string stem = output_stem(pictures[k]);
+        const std::string stem = output_stem(pictures[k].name);
         for (size_t i = 0; i < entries.size(); i++)
             if (same_stem(stems[i], stem) &&
                 std::none_of(found[k].begin(), found[k].end(),
@@ -338,20 +351,21 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
     std::vector<FileLock> locks = lock_archives(sources, options);
 
     std::vector<std::unique_ptr<Archive>> archives;
-    int all = 1;
     for (size_t k = 0; k < pictures.size(); k++) {
-        const std::string& picture = pictures[k];
+        const std::string& picture = pictures[k].name;
+        const size_t mark = run.said.size();
         if (found[k].size() != 1) {
             if (found[k].empty())
                 report(MSG_NO_ENTRY, picture.c_str());
             else
                 report(MSG_MANY_ENTRIES, picture.c_str(), static_cast<int>(found[k].size()),
                        static_cast<long long>(entries[found[k][0]].offset), picture.c_str());
-            all = 0;
+            told(k, mark);
             continue;
         }
-        const Entry& entry = entries[found[k][0]];
+        const ArchiveEntry& entry = entries[found[k][0]];
         const std::string output = output_of(entry.archive, options);
+        run.results[k].entry = entry.name, run.results[k].archive = output;
         // The line waits for the message of a refusal; an accepted picture's
         // line is printed once its archive is in place.
         hold_progress(progress_line(picture, output + "/" + entry.name));
@@ -367,11 +381,11 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
         if (taken) {
             report(MSG_SECOND_PICTURE, picture.c_str(), entry.name.c_str(), entry.archive.c_str());
         } else if (std::any_of(entries.begin(), entries.end(),
-                               [&](const Entry& other) { return overlap(entry, other); })) {
+                               [&](const ArchiveEntry& other) { return overlap(entry, other); })) {
             report(MSG_OVERLAP, entry.name.c_str(), entry.archive.c_str());
         } else if (output_id.known && is_read_only(output.c_str())) {
             report(MSG_READ_ONLY, output.c_str());
-        } else if (!read_entry(entry, &old, &target, &source_id)) {
+        } else if (!read_archive_entry(entry, &old, &target, &source_id)) {
         } else if (std::any_of(archives.begin(), archives.end(), [&](const auto& a) {
                        return a->source != entry.archive &&
                               (a->output == output || same_file(a->source_id, output_id) ||
@@ -388,20 +402,28 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
                 start_copy(a, protect);
                 archive = archives.end() - 1;
             }
-            Patch patch{found[k][0], picture, {}, false, {}, {false, {}, 0, 0, 0, 0, 0}, {}};
-            if (pack_into(picture, entry, old, target, options, protect, &patch)) {
+            Patch patch{k, found[k][0], picture, {}, false, {}, {false, {}, 0, 0, 0, 0, 0}, {}};
+            const bool packed =
+                pack_into(pictures[k], entry, old, target, options, protect, &patch);
+            run.results[k].mapped = patch.mapped, run.results[k].fit = patch.fit;
+            run.results[k].fit.image.clear();
+            if (packed) {
                 (*archive)->patches.push_back(std::move(patch));
                 hold_progress("");
                 continue;
             }
         }
-        all = 0;
+        hold_progress("");
+        told(k, mark);
     }
 
     for (const auto& archive : archives) {
         std::string path;
         const char* failure = finish_archive(*archive, entries, &path);
         for (const Patch& patch : archive->patches) {
+            const size_t mark = run.said.size();
+            PutBackResult& result = run.results[patch.picture_at];
+            result.back = failure == nullptr;
             say("%s",
                 progress_line(patch.picture, archive->output + "/" + entries[patch.entry].name)
                     .c_str());
@@ -419,12 +441,22 @@ int put_back(const std::vector<std::string>& pictures, const Options& options) {
                            static_cast<double>(fit.seen), static_cast<double>(fit.largest));
                 if (!options.show_dir.empty() &&
                     !show(patch.shown, entries[patch.entry].name, options, protect))
-                    all = 0;
+                    result.back = false;
             }
+            told(patch.picture_at, mark);
         }
-        all &= failure == nullptr;
     }
     for (FileLock& lock : locks)
         unlock_file(lock);
-    return all;
+    record_output(before);
+    return run;
+}
+
+int put_back(const std::vector<std::string>& pictures, const Options& options) {
+    std::vector<PutBackPicture> named;
+    for (const std::string& picture : pictures)
+        named.push_back({picture, nullptr});
+    const PutBackRun run = put_back_pictures(named, options, false);
+    return run.listed && std::all_of(run.results.begin(), run.results.end(),
+                                     [](const PutBackResult& r) { return r.back; });
 }

@@ -61,8 +61,10 @@ void say(const char* format, ...) {
     va_end(args);
 }
 
-void record_output(Transcript* to) {
+Transcript* record_output(Transcript* to) {
+    Transcript* const before = transcript;
     transcript = to;
+    return before;
 }
 
 void replay(const Transcript& pieces) {

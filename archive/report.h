@@ -23,8 +23,8 @@ void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 using Transcript = std::vector<std::pair<bool, std::string>>;
 
 // From now on, what this thread says and reports goes into `to` (nullptr: to
-// the standard streams again).
-void record_output(Transcript* to);
+// the standard streams again).  Returns where it went before.
+Transcript* record_output(Transcript* to);
 
 // Writes a transcript as the same calls of say and report would have written it.
 void replay(const Transcript& pieces);

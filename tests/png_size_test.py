@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""png_size_test.py BUILD_DIR SOURCE_DIR: quorbin -f png writes no larger a file than Pillow's
+"""png_size_test.py PROGRAMS_DIR SOURCE_DIR: quorbin -f png writes no larger a file than Pillow's
 default PNG of the same picture: Pillow's index gradients (the palette in their order, and
 shuffled), photos median-cut to 256 colours and their dither, flat shapes, noise, the examples.
 Pictures of under 512 filtered bytes are left out: there zlib's fixed Huffman codes, which
