@@ -7,9 +7,8 @@
 #include "sample_images.h"
 #include "test_util.h"
 
-// Random edits of random entries: a block painted with other colours, or a copy of another part.
-// The fit fits, changes no pixel outside the edit, says what it changed, and shows no more than
-// the pixels the edit changed least put back as they were, as few as fit (a fit by hand).
+// Random edits of random entries (a block of other colours, or a copy of another part) fit,
+// changing only the edit, as reported, and no more than the least-changed pixels put back by hand.
 TEST(Fit, ChangesOnlyTheEditAndNoMoreThanByHand) {
     std::mt19937 rng(5);
     const SampleKind kinds[] = {kSamplePhoto, kSampleFlat, kSampleTwo, kSampleDithered};
@@ -89,8 +88,7 @@ TEST(Fit, ChangesOnlyTheEditAndNoMoreThanByHand) {
     EXPECT_GE(fitted, 20);
 }
 
-// An edit whose every pixel takes a colour a step from its own (a palette of pairs of colours one
-// apart) fits where it hardly shows; the same area in colours far apart does not.
+// An edit of colours a step from their own fits where it hardly shows; one of far colours does not.
 TEST(Fit, TakenOnlyWhereItHardlyShows) {
     std::mt19937 rng(8);
     uint8_t palette[1024] = {};

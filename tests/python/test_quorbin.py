@@ -1,5 +1,4 @@
-"""The Python module as a scripter uses it, against the programs' own files, byte for byte.
-QUORBIN_PROGRAMS names the folder of quorbin and quorbin-pack, QUORBIN_EXAMPLES the examples."""
+"""The Python module as a scripter uses it, against the programs' files, byte for byte."""
 import os, shutil, subprocess, threading
 
 import pytest
@@ -11,8 +10,7 @@ import quorbin.pillow  # noqa: F401 (registers KZP)
 PROGRAMS, EXAMPLES = os.environ["QUORBIN_PROGRAMS"], os.environ["QUORBIN_EXAMPLES"]
 
 
-def run(program, *args, cwd):
-    """Standard output and error (after the banner) of a program's run."""
+def run(program, *args, cwd):  # standard output and error after the banner
     done = subprocess.run([os.path.join(PROGRAMS, program), *args], cwd=cwd, capture_output=True,
                           text=True)
     return done.stdout, done.stderr.split("\n", 1)[1]
@@ -38,8 +36,7 @@ def same_picture(image, bmp):
 def test_open_and_save_round_trips(work):
     stream = (work / "sunset.kzp").read_bytes()
     picture = quorbin.decode(stream)
-    assert (picture.width, picture.height) == (320, 200)
-    assert len(picture.pixels) == 320 * 200 and len(picture.palette) == 768
+    assert (picture.width, picture.height, len(picture.palette)) == (320, 200, 768)
     with Image.open(work / "sunset.kzp") as image:
         same_picture(image, work / "sunset.bmp")
         assert image.info["lead"] == picture.lead
@@ -104,7 +101,7 @@ def test_put_back_as_quorbin_pack(work, options):
         assert all(r.back for r in results) and results[1].fit["edit"] > 0
 
 
-# What goes wrong raises quorbin.Error (a ValueError) with the programs' messages.
+# Failures raise quorbin.Error (a ValueError) with the programs' messages.
 def test_errors_carry_the_programs_messages(work):
     with pytest.raises(quorbin.ListError, match="cat't open list file 'no.lst'."):
         quorbin.Archive("no.lst")
@@ -121,7 +118,7 @@ def test_errors_carry_the_programs_messages(work):
         "'map' is 3 x 3 pixels; entry 'map.kzp' is 200 x 160.\n"]
 
 
-# Decoding and encoding in threads at once, the GIL let go: each gets its own result.
+# Decoding and encoding in threads at once (the GIL let go).
 def test_threads(work):
     streams = [(work / n).read_bytes() for n in ("sunset.kzp", "tiles.kzp")] * 4
     out = [None] * len(streams)

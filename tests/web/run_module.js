@@ -1,7 +1,5 @@
-// run_module.js MODULE PROGRAM ARGS...: runs quorbin or quorbin-pack of the web module as the
-// native program runs in the current directory: its files are copied into the module's file
-// system, the program runs there, and the files it wrote or changed are copied back; its
-// messages go to standard error and its exit status is this process's.
+// run_module.js MODULE PROGRAM ARGS...: the module's quorbin or quorbin-pack run as the native one
+// in the current directory (its files copied in, and back out when written or changed).
 'use strict';
 const fs = require('fs');
 const path = require('path');
