@@ -10,9 +10,11 @@
     "    -l list-file     : list file\n"                                                           \
     "    -c arc-dir       : Archive file Directory\n"                                              \
     "    -C work-dir      : Work Directory\n"                                                      \
-    "    -f format        : Output Format, bmp or png\n"
+    "    -f format        : Output Format, bmp or png\n"                                           \
+    "    -z level         : PNG compression, 1 fastest to 9 smallest (default 6)\n"
 #define MSG_UNKNOWN_OPTION "Unknown option '%c'.\n"
 #define MSG_UNKNOWN_FORMAT "Unknown format '%s'.\n"
+#define MSG_UNKNOWN_LEVEL "Unknown level '%s'; -z takes 1 (fastest) to 9 (smallest).\n"
 #define MSG_OPTION_ERROR "option error.\n"
 #define MSG_CANT_OPEN "can't open file '%s'.\n"
 #define MSG_CANT_OPEN_LIST "cat't open list file '%s'.\n"

@@ -11,6 +11,7 @@ struct Options {
     std::string work_dir;  // empty: the current directory
     std::string archive_dir;
     OutputFormat format = kFormatBmp;
+    int png_effort = 0;            // quorbin -z: 1 to 9; 0: the default
     bool has_palette_file = false; // quorbin-pack -p: the palette to map colours to
     std::string palette_file;
     bool own_palette = false; // quorbin-pack -P: keep the pictures' palettes and indices

@@ -93,6 +93,13 @@ int parse_options(int argc, const char* const* argv, Options& options, const cha
         case 's':
             options.show_dir = value;
             break;
+        case 'z':
+            if (value[0] < '1' || value[0] > '9' || value[1] != '\0') {
+                report(MSG_UNKNOWN_LEVEL, value);
+                return kOptionsBad;
+            }
+            options.png_effort = value[0] - '0';
+            break;
         case 'j':
             options.jobs = std::atoi(value);
             if (options.jobs < 1 || std::strspn(value, "0123456789") != std::strlen(value))

@@ -14,15 +14,15 @@ enum OptionsResult : int {
     kOptionsVersion = -3, // "--version"
 };
 
-// Scans argv[1..]: "-l FILE", "-C DIR", "-c DIR", "-f bmp|png", "-j N" (N > 0), "-p FILE",
-// "-s DIR", "-P", "-n", "-d", "-F" and "-A" (the value, for those that take one, is always the
-// next argument; the format in any letter case), and the requests for help and the version, which
-// end the scan.  Only an option's second character counts, unless `one_letter`: then an option of
-// more letters than one is refused (-nF is not taken for -n).  The first argument that does not
-// begin with '-' and everything after it are file arguments.  Returns the index of the first file
-// argument (argc when there is none), or an OptionsResult; an unknown letter or format and a
-// refused option are reported on standard error.  `letters` lists the options a program takes,
-// 'h' among them.
+// Scans argv[1..]: "-l FILE", "-C DIR", "-c DIR", "-f bmp|png", "-z 1..9", "-j N" (N > 0),
+// "-p FILE", "-s DIR", "-P", "-n", "-d", "-F" and "-A" (the value, for those that take one, is
+// always the next argument; the format in any letter case), and the requests for help and the
+// version, which end the scan.  Only an option's second character counts, unless `one_letter`: then
+// an option of more letters than one is refused (-nF is not taken for -n).  The first argument that
+// does not begin with '-' and everything after it are file arguments.  Returns the index of the
+// first file argument (argc when there is none), or an OptionsResult; an unknown letter or format
+// and a refused option are reported on standard error.  `letters` lists the options a program
+// takes, 'h' among them.
 int parse_options(int argc, const char* const* argv, Options& options,
                   const char* letters = "hlCcf", bool one_letter = false);
 

@@ -71,7 +71,7 @@ void convert_all(const std::vector<std::string>& paths, const Options& options, 
 int quorbin_main(int argc, char** argv) {
     std::vector<std::string> args;
     Options options;
-    const Program program{"quorbin", MSG_BANNER, MSG_USAGE, "hlCcfj", false};
+    const Program program{"quorbin", MSG_BANNER, MSG_USAGE, "hlCcfzj", false};
     const int first_file = start_run(argc, argv, program, options, args);
     if (first_file < 0) return first_file == kStartDone ? 0 : 1;
     if (!options.has_list_file && first_file >= static_cast<int>(args.size())) {
@@ -80,6 +80,7 @@ int quorbin_main(int argc, char** argv) {
     }
     const std::vector<std::string> paths(args.begin() + first_file, args.end());
     png_hint_big_buffers(prefer_huge_pages);
+    png_set_effort(options.png_effort);
     const int threads = job_count(options.jobs);
     if (threads > 1) {
         convert_all(paths, options, threads);

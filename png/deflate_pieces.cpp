@@ -3,6 +3,7 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -151,75 +152,96 @@ uint32_t adler32_combine(uint32_t a, uint32_t b, size_t b_length) {
     return static_cast<uint32_t>(sum1 | (sum2 << 16));
 }
 
-std::vector<uint8_t> deflate_in_pieces(const uint8_t* data, size_t size, int level, size_t pieces) {
+libdeflate_compressor* deflate_compressor(int level) {
+    struct Free {
+        void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+    };
+    thread_local std::unique_ptr<libdeflate_compressor, Free> made[13];
+    if (!made[level]) made[level].reset(libdeflate_alloc_compressor(level));
+    return made[level].get();
+}
+
+HeapBytes deflate_in_pieces(size_t units, size_t unit_size, int level, size_t pieces,
+                            const FillUnits& fill, size_t* size) {
     struct Piece {
-        std::unique_ptr<uint8_t, decltype(&std::free)> out{nullptr, &std::free}; // not cleared
-        size_t capacity = 0;
-        size_t bytes = 0;
+        HeapBytes out; // not cleared
+        size_t length = 0, bytes = 0;
         uint64_t end = 0, last = 0; // bits
         uint32_t adler = 1;
     };
     std::vector<Piece> done(pieces);
-    auto compress = [&](size_t k) {
-        Piece& piece = done[k];
-        const uint8_t* from = data + size * k / pieces;
-        const size_t length = size * (k + 1) / pieces - size * k / pieces;
-        libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
-        if (!compressor) return;
-        piece.capacity = libdeflate_deflate_compress_bound(compressor, length) + 8;
-        piece.out.reset(static_cast<uint8_t*>(std::malloc(piece.capacity)));
-        if (piece.out)
-            piece.bytes = libdeflate_deflate_compress(compressor, from, length, piece.out.get(),
-                                                      piece.capacity - 8);
-        libdeflate_free_compressor(compressor);
-        if (piece.bytes) {
-            std::memset(piece.out.get() + piece.bytes, 0, 8); // what the walker may look at
-            piece.end = deflate_last_block(piece.out.get(), piece.bytes, &piece.last);
+    std::atomic<size_t> next{0};
+    // Takes pieces until none is left, filling each into one buffer of its own.
+    auto work = [&] {
+        HeapBytes in;
+        for (size_t k; (k = next++) < pieces;) {
+            Piece& piece = done[k];
+            const size_t first = units * k / pieces, count = units * (k + 1) / pieces - first;
+            piece.length = count * unit_size;
+            libdeflate_compressor* compressor = deflate_compressor(level);
+            if (!in) in.reset(static_cast<uint8_t*>(std::malloc((units / pieces + 1) * unit_size)));
+            if (!compressor || !in) continue;
+            fill(first, count, in.get());
+            const size_t capacity = libdeflate_deflate_compress_bound(compressor, piece.length) + 8;
+            piece.out.reset(static_cast<uint8_t*>(std::malloc(capacity)));
+            if (piece.out)
+                piece.bytes = libdeflate_deflate_compress(compressor, in.get(), piece.length,
+                                                          piece.out.get(), capacity - 8);
+            if (piece.bytes) {
+                std::memset(piece.out.get() + piece.bytes, 0, 8); // what the walker may look at
+                piece.end = deflate_last_block(piece.out.get(), piece.bytes, &piece.last);
+            }
+            piece.adler = libdeflate_adler32(1, in.get(), piece.length);
         }
-        piece.adler = libdeflate_adler32(1, from, length);
     };
-    // A thread the system refuses leaves its pieces to this one; the page's
+    // A thread the system refuses leaves its pieces to the others; the page's
     // module, built without threads, has none to give.
     std::vector<std::thread> helpers;
-    size_t given = 1;
 #if !defined(__EMSCRIPTEN__) || defined(__EMSCRIPTEN_PTHREADS__)
     try {
-        for (; given < pieces; given++)
-            helpers.emplace_back(compress, given);
+        const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+        while (helpers.size() + 1 < std::min(pieces, cores))
+            helpers.emplace_back(work);
     } catch (const std::system_error&) {}
 #endif
-    compress(0);
-    for (size_t k = given; k < pieces; k++)
-        compress(k);
+    work();
     for (std::thread& helper : helpers)
         helper.join();
-    // zlib's header as libdeflate writes it for the level, then the pieces.
-    std::vector<uint8_t> stream = {0x78, static_cast<uint8_t>(level < 2   ? 0x01
-                                                              : level < 6 ? 0x5e
-                                                              : level < 8 ? 0x9c
-                                                                          : 0xda)};
+    // zlib's header as libdeflate writes it for the level, then the pieces,
+    // each but the last ending in an empty stored block, then the Adler-32.
+    size_t total = 2 + 4;
+    for (const Piece& piece : done) {
+        if (!piece.end) return nullptr;
+        total += &piece == &done.back() ? piece.bytes : (piece.end + 3 + 7) / 8 + 4;
+    }
+    HeapBytes stream(static_cast<uint8_t*>(std::malloc(total)));
+    if (!stream) return nullptr;
+    uint8_t* at = stream.get();
+    *at++ = 0x78;
+    *at++ = static_cast<uint8_t>(level < 2 ? 0x01 : level < 6 ? 0x5e : level < 8 ? 0x9c : 0xda);
     uint32_t adler = 1;
-    for (size_t k = 0; k < pieces; k++) {
-        Piece& piece = done[k];
-        if (!piece.end) return {};
-        adler = adler32_combine(adler, piece.adler, size * (k + 1) / pieces - size * k / pieces);
-        if (k + 1 == pieces) {
-            stream.insert(stream.end(), piece.out.get(), piece.out.get() + piece.bytes);
+    for (Piece& piece : done) {
+        adler = adler32_combine(adler, piece.adler, piece.length);
+        uint8_t* out = piece.out.get();
+        if (&piece == &done.back()) {
+            at = std::copy(out, out + piece.bytes, at);
             break;
         }
         // The last block no longer final, then an empty stored block (3 bits of header, the
         // rest of the byte, a length of 0 and its complement).
-        uint8_t* out = piece.out.get();
         out[piece.last >> 3] &= static_cast<uint8_t>(~(1u << (piece.last & 7)));
         const size_t first = static_cast<size_t>(piece.end >> 3);
         const size_t whole = static_cast<size_t>((piece.end + 3 + 7) >> 3); // within bytes + 1
         out[first] &= static_cast<uint8_t>((1u << (piece.end & 7)) - 1);
         for (size_t i = first + 1; i < whole; i++)
             out[i] = 0;
-        stream.insert(stream.end(), out, out + whole);
-        stream.insert(stream.end(), {0x00, 0x00, 0xff, 0xff});
+        at = std::copy(out, out + whole, at);
+        for (uint8_t byte : {0x00, 0x00, 0xff, 0xff})
+            *at++ = byte;
+        piece.out.reset();
     }
     for (int i = 0; i < 4; i++)
-        stream.push_back(static_cast<uint8_t>(adler >> (24 - 8 * i)));
+        *at++ = static_cast<uint8_t>(adler >> (24 - 8 * i));
+    *size = total;
     return stream;
 }

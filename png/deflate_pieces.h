@@ -10,7 +10,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+// libdeflate's compressor for `level` (0 to 12), made on this thread's first
+// call and kept for its later ones (nullptr when memory is short): making one
+// costs more than compressing a small picture.
+struct libdeflate_compressor* deflate_compressor(int level);
 
 // The bit just past the end of the last block of the deflate stream in
 // `data` (its `size` bytes; reading may look up to 8 bytes beyond, which
@@ -21,7 +28,20 @@ uint64_t deflate_last_block(const uint8_t* data, size_t size, uint64_t* last);
 // The Adler-32 of A then B, from A's, B's and B's length.
 uint32_t adler32_combine(uint32_t a, uint32_t b, size_t b_length);
 
-// The zlib stream of `size` bytes at `data` at libdeflate's `level`, in
-// `pieces` pieces compressed at once (its bytes depend on `pieces` only, not
-// on the threads given them).  Empty when memory is short.
-std::vector<uint8_t> deflate_in_pieces(const uint8_t* data, size_t size, int level, size_t pieces);
+// malloc'd bytes, freed by free().
+struct FreeHeapBytes {
+    void operator()(void* p) const { std::free(p); }
+};
+using HeapBytes = std::unique_ptr<uint8_t, FreeHeapBytes>;
+
+// Writes units [first, first + count) of the data to compress to `out`.
+using FillUnits = std::function<void(size_t first, size_t count, uint8_t* out)>;
+
+// The zlib stream (its `*size` bytes) of `units` units of `unit_size` bytes
+// each, made by `fill`, at libdeflate's `level` in `pieces` pieces (piece k:
+// units units * k / pieces up to units * (k + 1) / pieces), compressed at
+// once on as many threads as there are cores, each filling a piece, then
+// compressing it.  Its bytes depend on `pieces` only, not on the threads.
+// nullptr when memory is short.
+HeapBytes deflate_in_pieces(size_t units, size_t unit_size, int level, size_t pieces,
+                            const FillUnits& fill, size_t* size);

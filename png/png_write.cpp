@@ -14,8 +14,9 @@
 namespace {
 
 constexpr size_t kIdatMax = size_t{1} << 20;
-constexpr size_t kProbe = 1 << 16;               // bytes per probe of the filtered rows
-constexpr size_t kStored = 65535;                // the longest stored deflate block
+constexpr size_t kProbe = 1 << 14; // bytes per probe, at most
+constexpr size_t kWhole = 1 << 12; // rows of up to this many bytes are compressed whole both ways
+constexpr size_t kStored = 65535;  // the longest stored deflate block
 constexpr uint8_t kZlibStored[2] = {0x78, 0x01}; // zlib header: deflate, 32 KiB window
 
 // How the rows are filtered.  Filters pay when neighbouring indices have
@@ -26,42 +27,29 @@ constexpr uint8_t kZlibStored[2] = {0x78, 0x01}; // zlib header: deflate, 32 KiB
 // for granted.
 enum Filtering : int { kFilterPerRow, kFilterNone };
 
-// The ways of writing the rows that are tried: filtered per row at
-// libdeflate's level 1; or as they are at level 4 (greedy parsing), 7 (lazy)
-// or 10 (near-optimal).  On rows of up to kNearOptimalMax bytes levels 4 to 7
-// can come out a few per cent larger than zlib's default level (Pillow's) on
-// noisy pictures (zlib ends a block every 32 Ki symbols and adapts its codes
-// to the colours at hand), and only level 10 is sure to be smaller: there
-// the rows as they are go at level 10 alone, filtering being chosen on
-// probes at levels 1 and 4 (or on the whole rows at levels 1 and 10 when
-// they are no larger than the probes).  Level 10 takes two to three times
-// zlib's time.  On larger rows level 7 takes half of zlib's time and level
-// 4 a quarter and is often as small.  libdeflate stores inputs of fewer than
-// 55 - 4 x level bytes as they are; below kTiny bytes every way is
-// compressed at level 12, which stores only up to 7 bytes.
+// How the rows are written: filtered or not (on probes of them, see plan()),
+// at the level of the effort (-z, see png.h): kLevels[effort], by default
+// level 6, which on game-sized pictures comes out about 1% below zlib's
+// default level (Pillow's) in a third of its time, and 7 on rows of two
+// pieces or more, where pieces starting afresh lose a little.  libdeflate
+// stores inputs of fewer than 55 - 4 x level bytes as they are; below kTiny
+// bytes every way is compressed at level 12, which stores only up to 7 bytes.
+// Rows of up to kWhole bytes are compressed both ways, and the smaller kept.
 struct Way {
     Filtering filtering;
     int level;
 };
-constexpr Way kWays[4] = {
-    {kFilterPerRow, 1}, {kFilterNone, 4}, {kFilterNone, 7}, {kFilterNone, 10}};
+constexpr int kLevels[10] = {6, 1, 2, 3, 4, 5, 6, 7, 8, 10}; // by effort; 0: the default
 constexpr size_t kTiny = 512;
-constexpr size_t kNearOptimalMax = size_t{2} << 20;
 // Rows of at least two pieces' bytes are compressed in pieces of at least
 // this size at once (see deflate_pieces.h), each piece starting afresh:
 // larger pieces lose less, smaller ones keep more cores busy.
 constexpr size_t kPiece = size_t{1} << 20;
 
-struct Free {
-    void operator()(void* p) const { std::free(p); }
-};
-struct FreeCompressor {
-    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-};
-using Buffer = std::unique_ptr<uint8_t, Free>;
-using Compressor = std::unique_ptr<libdeflate_compressor, FreeCompressor>;
+using Buffer = HeapBytes;
 
 void (*big_buffer_hint)(void*, size_t) = nullptr;
+int effort = 0; // -z; 0: the default
 
 Buffer allocate(size_t size) {
     Buffer buffer(static_cast<uint8_t*>(std::malloc(size)));
@@ -138,47 +126,47 @@ void filter_row(const KzpImage& image, size_t y, const uint8_t* zeros, Filtering
     }
 }
 
-// How a picture larger than its probes is written: one of kWays, or stored
-// blocks when deflate gains nothing on it.
+// How a picture larger than its probes is written: filtered or not, or in
+// stored blocks when deflate gains nothing on it.
 struct Plan {
-    Way way;
+    Filtering filtering;
     bool stored;
 };
 
-// Filters four probes of rows spread over the picture each of the first
-// `ways` ways and compresses them, and takes the way whose probes are
-// smallest, level 4 unless level 7 beats it by 0.5%.  When even the smallest
-// probes are not under 98% of their size the picture does not compress: it
-// is then written in stored blocks as the rows are filtered, with no buffer
-// for them all.  `row` holds one filtered row.
-Plan plan(const KzpImage& image, const uint8_t* zeros, size_t ways, uint8_t* row) {
+// Filters four probes of rows spread over the picture, each a 16th of its
+// rows' bytes (within kWhole / 4 and kProbe), both ways, compresses each
+// way's probes together at `level` (a call of libdeflate clears its tables,
+// which costs more than compressing small probes; and the levels differ too
+// much to judge one by another), and takes the rows as they are unless
+// filtering makes them 3% smaller.  When the chosen probes are not under
+// 98% of their size the picture does not compress: it is then written in
+// stored blocks as the rows are filtered, with no buffer for them all.
+// `row` holds one filtered row.
+Plan plan(const KzpImage& image, const uint8_t* zeros, int level, uint8_t* row) {
     const size_t width = static_cast<size_t>(image.width) + 1;
     const size_t height = static_cast<size_t>(image.height);
-    Buffer probe = allocate(kProbe), out = allocate(kProbe);
-    if (!probe || !out) return {kWays[0], false};
-    size_t sizes[4] = {SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX}, total = 0;
-    for (size_t way = 0; way < ways; way++) {
-        Compressor compressor(libdeflate_alloc_compressor(kWays[way].level));
-        sizes[way] = 0;
+    const size_t bytes = std::clamp(width * height / 16, kWhole / 4, kProbe);
+    Buffer probe = allocate(4 * bytes), out = allocate(4 * bytes);
+    libdeflate_compressor* compressor = deflate_compressor(level);
+    if (!probe || !out || !compressor) return {kFilterPerRow, false};
+    size_t sizes[2] = {SIZE_MAX, SIZE_MAX}, total = 0;
+    for (Filtering filtering : {kFilterPerRow, kFilterNone}) {
+        total = 0;
         for (size_t i = 0; i < 4; i++) {
-            size_t filled = 0;
-            for (size_t y = (height - 1) * i / 4; filled < kProbe && y < height; y++) {
-                filter_row(image, y, zeros, kWays[way].filtering, row);
-                const size_t take = std::min(width, kProbe - filled);
-                std::memcpy(probe.get() + filled, row, take);
-                filled += take;
+            const size_t end = total + bytes;
+            for (size_t y = (height - 1) * i / 4; total < end && y < height; y++) {
+                filter_row(image, y, zeros, filtering, row);
+                const size_t take = std::min(width, end - total);
+                std::memcpy(probe.get() + total, row, take);
+                total += take;
             }
-            const size_t size = compressor
-                                    ? libdeflate_deflate_compress(compressor.get(), probe.get(),
-                                                                  filled, out.get(), filled)
-                                    : 0;
-            sizes[way] += size ? size : filled;
-            total += way == 0 ? filled : 0;
         }
+        const size_t size =
+            libdeflate_deflate_compress(compressor, probe.get(), total, out.get(), total);
+        sizes[filtering] = size ? size : total;
     }
-    sizes[1] -= sizes[1] / 200;
-    const size_t best = static_cast<size_t>(std::min_element(sizes, sizes + 4) - sizes);
-    return {kWays[best], sizes[best] >= total * 49 / 50};
+    const Filtering best = sizes[0] < sizes[1] - sizes[1] / 33 ? kFilterPerRow : kFilterNone;
+    return {best, sizes[best] >= total * 49 / 50};
 }
 
 // IDAT chunks of kIdatMax bytes gathered from pieces of the zlib stream.
@@ -234,27 +222,25 @@ bool write_stored(IdatWriter& idat, const KzpImage& image, const uint8_t* zeros,
 }
 
 // The filtered rows compressed by libdeflate; nullptr when memory is short.
+// Rows of two pieces or more are filtered and compressed a piece at a time.
 Buffer compress(const KzpImage& image, const uint8_t* zeros, Way way, size_t* size) {
     const size_t width = static_cast<size_t>(image.width) + 1;
-    const size_t raw_size = width * static_cast<size_t>(image.height);
+    const size_t height = static_cast<size_t>(image.height);
+    auto fill = [&](size_t first, size_t count, uint8_t* out) {
+        for (size_t y = first; y < first + count; y++, out += width)
+            filter_row(image, y, zeros, way.filtering, out);
+    };
+    const size_t raw_size = width * height;
+    if (raw_size >= 2 * kPiece)
+        return deflate_in_pieces(height, width, way.level, raw_size / kPiece, fill, size);
     Buffer raw = allocate(raw_size);
-    if (!raw) return nullptr;
-    for (size_t y = 0; y < static_cast<size_t>(image.height); y++)
-        filter_row(image, y, zeros, way.filtering, raw.get() + y * width);
-    if (raw_size >= 2 * kPiece) { // each piece has a compressor of its own
-        const std::vector<uint8_t> pieces =
-            deflate_in_pieces(raw.get(), raw_size, way.level, raw_size / kPiece);
-        Buffer stream = pieces.empty() ? nullptr : allocate(pieces.size());
-        if (stream) std::memcpy(stream.get(), pieces.data(), *size = pieces.size());
-        return stream;
-    }
-    Compressor compressor(libdeflate_alloc_compressor(way.level));
-    if (!compressor) return nullptr;
-    const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), raw_size);
+    libdeflate_compressor* compressor = deflate_compressor(way.level);
+    if (!raw || !compressor) return nullptr;
+    fill(0, height, raw.get());
+    const size_t bound = libdeflate_zlib_compress_bound(compressor, raw_size);
     Buffer stream = allocate(bound);
     if (stream)
-        *size =
-            libdeflate_zlib_compress(compressor.get(), raw.get(), raw_size, stream.get(), bound);
+        *size = libdeflate_zlib_compress(compressor, raw.get(), raw_size, stream.get(), bound);
     return stream;
 }
 
@@ -262,6 +248,10 @@ Buffer compress(const KzpImage& image, const uint8_t* zeros, Way way, size_t* si
 
 void png_hint_big_buffers(void (*hint)(void* memory, size_t size)) {
     big_buffer_hint = hint;
+}
+
+void png_set_effort(int z) {
+    effort = z;
 }
 
 int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
@@ -272,27 +262,24 @@ int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
     Buffer zeros = allocate(width), row = allocate(width + 1);
     if (!zeros || !row) return kPngNoMemory;
     std::memset(zeros.get(), 0, width);
-    // A picture no larger than its probes would be is compressed whole every
-    // way, and the smallest stream kept.
     const size_t raw_size = (width + 1) * static_cast<size_t>(image.height);
-    const bool near_optimal = raw_size >= kTiny && raw_size <= kNearOptimalMax;
-    const size_t ways = raw_size < kTiny ? 2 : near_optimal ? 4 : 3;
-    Plan chosen{kWays[0], false};
+    const int level = raw_size < kTiny                        ? 12
+                      : effort == 0 && raw_size >= 2 * kPiece ? 7
+                                                              : kLevels[effort];
+    Plan chosen{kFilterPerRow, false};
     Buffer stream;
     size_t stream_size = 0;
-    for (size_t way = 0; raw_size <= 4 * kProbe && way < ways; way++) {
-        if (near_optimal && (way == 1 || way == 2)) continue;
+    for (Filtering filtering : {kFilterPerRow, kFilterNone}) {
+        if (raw_size > kWhole) break;
         size_t size = 0;
-        Buffer candidate =
-            compress(image, zeros.get(),
-                     {kWays[way].filtering, raw_size < kTiny ? 12 : kWays[way].level}, &size);
+        Buffer candidate = compress(image, zeros.get(), {filtering, level}, &size);
         if (!candidate) return kPngNoMemory;
         if (!stream || size < stream_size) stream = std::move(candidate), stream_size = size;
     }
     if (!stream) {
-        chosen = plan(image, zeros.get(), near_optimal ? 2 : ways, row.get());
-        if (near_optimal && chosen.way.filtering == kFilterNone) chosen.way = kWays[3];
-        if (!chosen.stored && !(stream = compress(image, zeros.get(), chosen.way, &stream_size)))
+        chosen = plan(image, zeros.get(), level, row.get());
+        if (!chosen.stored &&
+            !(stream = compress(image, zeros.get(), {chosen.filtering, level}, &stream_size)))
             return kPngNoMemory;
     }
     const bool stored = chosen.stored;
@@ -310,7 +297,7 @@ int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
               write_chunk(output, "IHDR", header, sizeof header) &&
               write_chunk(output, "PLTE", palette, sizeof palette);
     if (stored) {
-        ok = ok && write_stored(idat, image, zeros.get(), chosen.way.filtering, row.get());
+        ok = ok && write_stored(idat, image, zeros.get(), chosen.filtering, row.get());
     } else {
         for (size_t at = 0; ok && at < stream_size; at += kIdatMax)
             ok = write_chunk(output, "IDAT", stream.get() + at,

@@ -22,7 +22,8 @@ using Files = std::vector<std::string>; // name, contents, name, contents, ...
 const std::string kUsage =
     "usage: quorbin [option] [kzp-file]\n[option]\n    -l list-file     : list file\n"
     "    -c arc-dir       : Archive file Directory\n    -C work-dir      : Work Directory\n"
-    "    -f format        : Output Format, bmp or png\n";
+    "    -f format        : Output Format, bmp or png\n    -z level         : PNG compression, 1 "
+    "fastest to 9 smallest (default 6)\n";
 const std::string kPackUsage =
     "usage: quorbin-pack [option] [bmp-or-png-file]\n[option]\n    -l list-file     : list file; "
     "put the pictures back into its archives\n    -c arc-dir       : Archive file Directory\n"
@@ -320,6 +321,8 @@ std::vector<Row> rows() {
             ok("été 日.kzp", "été 日.bmp"), {"été 日.bmp", a.bmp}),
         row("unknown format", {"-f", "gif", "a.kzp"}, {"a.kzp", a.kzp},
             "Unknown format 'gif'.\n" + kOptionError, {}, 1),
+        row("unknown level", {"-z", "10", "a.kzp"}, {"a.kzp", a.kzp},
+            "Unknown level '10'; -z takes 1 (fastest) to 9 (smallest).\n" + kOptionError, {}, 1),
         row("png: all jobs, no pixels, old file kept",
             {"-f", "Png", "-C", "out/", "-l", "lst", "a.kzp", "empty.kzp", "broken.kzp"},
             {"a.kzp", a.kzp, "empty.kzp", "", "broken.kzp", str(lzss_encode(Bytes(1031, 7))),
@@ -526,10 +529,8 @@ std::string quote(std::string arg) {
     return "'" + arg + "'";
 }
 
-// Runs `program` in `dir` (POSIX: by the shell, behind the command QUORBIN_E2E_CHECKER when it is
-// set; Windows: started directly, as a command interpreter under Wine now and then fails to
-// start a program when others start at once): exit status, standard output and error
-// (`merged`: both as the output). Standard input: `input`, or closed (POSIX) when null.
+// Runs `program` in `dir` (POSIX: by the shell, behind QUORBIN_E2E_CHECKER if set): exit status,
+// standard output and error (`merged`: both as the output), given `input` (null: closed, POSIX).
 std::tuple<int, std::string, std::string> run_program(const std::string& program,
                                                       const std::vector<std::string>& args,
                                                       const fs::path& dir, const fs::path& io,
@@ -554,8 +555,15 @@ std::tuple<int, std::string, std::string> run_program(const std::string& program
     PROCESS_INFORMATION process{};
     std::wstring command = u8path(line).wstring();
     DWORD status = DWORD(-1);
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       dir.wstring().c_str(), &start, &process)) {
+    bool started = false;
+    for (int tries = 0;
+         !(started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                    dir.wstring().c_str(), &start, &process)) &&
+         tries < 20;
+         tries++)
+        Sleep(100);
+    EXPECT_TRUE(started) << line << ": error " << GetLastError();
+    if (started) {
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &status);
         CloseHandle(process.hProcess);
@@ -662,8 +670,8 @@ TEST(E2E, Table) {
     }
 }
 
-// Runs at once that put pictures back into one archive, each into an entry of its own: each waits
-// for the one before it and reads the archive as that one left it, so every edit is in.
+// Runs at once that put pictures back into one archive, each into an entry of its own: every
+// edit is in.
 TEST(E2E, PutBacksAtOnce) {
     const size_t runs = kWindows ? 4 : 8;
     TempDir work;

@@ -1,11 +1,8 @@
 #!/usr/bin/python3
-"""same_bytes.py NATIVE_DIR CANDIDATE EXAMPLES: the same put-backs give the same bytes.
-
-Edits of the example archive's pictures (a gradient pasted over the title, noise over the logo,
-text on the map, drawn with Pillow in true colour) go back into the archive with quorbin-pack -l
-under every option that maps or fits colours, by the native programs in NATIVE_DIR and by CANDIDATE: "wine:DIR" (the
-Windows programs under Wine) or "module:FILE" (the web page's module under Node, by
-run_module.js). The archives, the pictures -s writes and the messages must be the same bytes."""
+"""same_bytes.py NATIVE_DIR CANDIDATE EXAMPLES: edits of the example archive's pictures go back
+with quorbin-pack -l under every option that maps or fits colours, by the programs in NATIVE_DIR and
+by CANDIDATE ("wine:DIR", the Windows programs, or "module:FILE", the page's module under Node):
+the archives, the pictures -s writes and the messages are the same bytes."""
 import os, shutil, subprocess, sys, tempfile
 from PIL import Image, ImageDraw
 
