@@ -14,6 +14,7 @@
 namespace {
 
 constexpr size_t kIdatMax = size_t{1} << 20;
+constexpr size_t kProbes = 4;      // probes of rows spread over a picture
 constexpr size_t kProbe = 1 << 14; // bytes per probe, at most
 constexpr size_t kWhole = 1 << 12; // rows of up to this many bytes are compressed whole both ways
 constexpr size_t kStored = 65535;  // the longest stored deflate block
@@ -133,28 +134,30 @@ struct Plan {
     bool stored;
 };
 
-// Filters four probes of rows spread over the picture, each a 16th of its
-// rows' bytes (within kWhole / 4 and kProbe), both ways, compresses each
-// way's probes together at `level` (a call of libdeflate clears its tables,
-// which costs more than compressing small probes; and the levels differ too
-// much to judge one by another), and takes the rows as they are unless
-// filtering makes them 3% smaller.  When the chosen probes are not under
+// Filters kProbes probes of rows spread over the picture, a quarter of its
+// rows' bytes in all (within kWhole and kProbes x kProbe), both ways,
+// compresses each way's probes together at `level` (at most 6; a call of
+// libdeflate clears its tables, which costs more than compressing small
+// probes, and one level judges another badly: level 1 takes filtered rows for
+// smaller where level 6 makes them 20% larger), and takes the rows as they
+// are unless filtering makes them 3% smaller.  Smaller probes lack the rows
+// far above and so favour filtering.  When the chosen probes are not under
 // 98% of their size the picture does not compress: it is then written in
 // stored blocks as the rows are filtered, with no buffer for them all.
 // `row` holds one filtered row.
 Plan plan(const KzpImage& image, const uint8_t* zeros, int level, uint8_t* row) {
     const size_t width = static_cast<size_t>(image.width) + 1;
     const size_t height = static_cast<size_t>(image.height);
-    const size_t bytes = std::clamp(width * height / 16, kWhole / 4, kProbe);
-    Buffer probe = allocate(4 * bytes), out = allocate(4 * bytes);
-    libdeflate_compressor* compressor = deflate_compressor(level);
+    const size_t bytes = std::clamp(width * height / 4, kWhole, kProbes * kProbe) / kProbes;
+    Buffer probe = allocate(kProbes * bytes), out = allocate(kProbes * bytes);
+    libdeflate_compressor* compressor = deflate_compressor(std::min(level, 6));
     if (!probe || !out || !compressor) return {kFilterPerRow, false};
     size_t sizes[2] = {SIZE_MAX, SIZE_MAX}, total = 0;
     for (Filtering filtering : {kFilterPerRow, kFilterNone}) {
         total = 0;
-        for (size_t i = 0; i < 4; i++) {
+        for (size_t i = 0; i < kProbes; i++) {
             const size_t end = total + bytes;
-            for (size_t y = (height - 1) * i / 4; total < end && y < height; y++) {
+            for (size_t y = (height - 1) * i / kProbes; total < end && y < height; y++) {
                 filter_row(image, y, zeros, filtering, row);
                 const size_t take = std::min(width, end - total);
                 std::memcpy(probe.get() + total, row, take);
