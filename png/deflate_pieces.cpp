@@ -9,6 +9,7 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace {
 
