@@ -135,24 +135,24 @@ struct Plan {
 };
 
 // Filters kProbes probes of rows spread over the picture, a quarter of its
-// rows' bytes in all (within kWhole and kProbes x kProbe), both ways,
-// compresses each way's probes together at `level` (at most 6; a call of
-// libdeflate clears its tables, which costs more than compressing small
-// probes, and one level judges another badly: level 1 takes filtered rows for
-// smaller where level 6 makes them 20% larger), and takes the rows as they
-// are unless filtering makes them 3% smaller.  Smaller probes lack the rows
-// far above and so favour filtering.  When the chosen probes are not under
-// 98% of their size the picture does not compress: it is then written in
-// stored blocks as the rows are filtered, with no buffer for them all.
-// `row` holds one filtered row.
+// rows' bytes in all (within kWhole and kProbes x kProbe), both ways, and
+// compresses each way's probes together (a call of libdeflate clears its
+// tables, which costs more than compressing small probes).  At level 1 the
+// rows as they are win or lose by far on most pictures; otherwise `level` (at
+// most 6) judges, as level 1 can take filtered rows for smaller where level 6
+// makes them larger, and the rows as they are are kept unless filtering makes
+// them 3% smaller.  Smaller probes lack the rows far above and so favour
+// filtering.  When the chosen probes are not under 98% of their size the
+// picture does not compress: it is then written in stored blocks as the rows
+// are filtered, with no buffer for them all.  `row` holds one filtered row.
 Plan plan(const KzpImage& image, const uint8_t* zeros, int level, uint8_t* row) {
     const size_t width = static_cast<size_t>(image.width) + 1;
     const size_t height = static_cast<size_t>(image.height);
     const size_t bytes = std::clamp(width * height / 4, kWhole, kProbes * kProbe) / kProbes;
-    Buffer probe = allocate(kProbes * bytes), out = allocate(kProbes * bytes);
-    libdeflate_compressor* compressor = deflate_compressor(std::min(level, 6));
-    if (!probe || !out || !compressor) return {kFilterPerRow, false};
-    size_t sizes[2] = {SIZE_MAX, SIZE_MAX}, total = 0;
+    Buffer probes[2] = {allocate(kProbes * bytes), allocate(kProbes * bytes)};
+    Buffer out = allocate(kProbes * bytes);
+    if (!probes[0] || !probes[1] || !out) return {kFilterPerRow, false};
+    size_t total = 0;
     for (Filtering filtering : {kFilterPerRow, kFilterNone}) {
         total = 0;
         for (size_t i = 0; i < kProbes; i++) {
@@ -160,15 +160,28 @@ Plan plan(const KzpImage& image, const uint8_t* zeros, int level, uint8_t* row) 
             for (size_t y = (height - 1) * i / kProbes; total < end && y < height; y++) {
                 filter_row(image, y, zeros, filtering, row);
                 const size_t take = std::min(width, end - total);
-                std::memcpy(probe.get() + total, row, take);
+                std::memcpy(probes[filtering].get() + total, row, take);
                 total += take;
             }
         }
-        const size_t size =
-            libdeflate_deflate_compress(compressor, probe.get(), total, out.get(), total);
-        sizes[filtering] = size ? size : total;
     }
-    const Filtering best = sizes[0] < sizes[1] - sizes[1] / 33 ? kFilterPerRow : kFilterNone;
+    size_t sizes[2];
+    auto judge = [&](int at) {
+        libdeflate_compressor* compressor = deflate_compressor(at);
+        for (Filtering filtering : {kFilterPerRow, kFilterNone}) {
+            const size_t size =
+                compressor ? libdeflate_deflate_compress(compressor, probes[filtering].get(), total,
+                                                         out.get(), total)
+                           : 0;
+            sizes[filtering] = size ? size : total;
+        }
+    };
+    judge(1);
+    Filtering best = sizes[0] < sizes[1] * 7 / 10 ? kFilterPerRow : kFilterNone;
+    if (sizes[0] < sizes[1] && best == kFilterNone) {
+        judge(std::min(level, 6));
+        best = sizes[0] < sizes[1] - sizes[1] / 33 ? kFilterPerRow : kFilterNone;
+    }
     return {best, sizes[best] >= total * 49 / 50};
 }
 
