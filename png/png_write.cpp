@@ -132,16 +132,20 @@ void filter_row(const KzpImage& image, size_t y, const uint8_t* zeros, Filtering
 struct Plan {
     Filtering filtering;
     bool stored;
+    int level; // libdeflate's
 };
 
 // Filters kProbes probes of rows spread over the picture, a quarter of its
 // rows' bytes in all (within kWhole and kProbes x kProbe), both ways, and
 // compresses each way's probes together (a call of libdeflate clears its
 // tables, which costs more than compressing small probes).  At level 1 the
-// rows as they are win or lose by far on most pictures; otherwise `level` (at
-// most 6) judges, as level 1 can take filtered rows for smaller where level 6
-// makes them larger, and the rows as they are are kept unless filtering makes
-// them 3% smaller.  Smaller probes lack the rows far above and so favour
+// rows as they are win or lose by far on most pictures: filtered rows 30%
+// smaller (a palette in colour order) are then compressed at level 1 up to
+// -z 6, as they are far smaller than zlib's anyway.  Otherwise `level` (at
+// most 6) judges the rows as they are, as level 1 can take filtered rows for
+// smaller where level 6 makes them larger: they are kept unless filtered
+// rows are 3% smaller, at level 1 (then written so up to -z 6) or else at
+// that level.  Smaller probes lack the rows far above and so favour
 // filtering.  When the chosen probes are not under 98% of their size the
 // picture does not compress: it is then written in stored blocks as the rows
 // are filtered, with no buffer for them all.  `row` holds one filtered row.
@@ -151,7 +155,7 @@ Plan plan(const KzpImage& image, const uint8_t* zeros, int level, uint8_t* row) 
     const size_t bytes = std::clamp(width * height / 4, kWhole, kProbes * kProbe) / kProbes;
     Buffer probes[2] = {allocate(kProbes * bytes), allocate(kProbes * bytes)};
     Buffer out = allocate(kProbes * bytes);
-    if (!probes[0] || !probes[1] || !out) return {kFilterPerRow, false};
+    if (!probes[0] || !probes[1] || !out) return {kFilterPerRow, false, level};
     size_t total = 0;
     for (Filtering filtering : {kFilterPerRow, kFilterNone}) {
         total = 0;
@@ -165,24 +169,24 @@ Plan plan(const KzpImage& image, const uint8_t* zeros, int level, uint8_t* row) 
             }
         }
     }
-    size_t sizes[2];
-    auto judge = [&](int at) {
+    auto size = [&](Filtering filtering, int at) {
         libdeflate_compressor* compressor = deflate_compressor(at);
-        for (Filtering filtering : {kFilterPerRow, kFilterNone}) {
-            const size_t size =
-                compressor ? libdeflate_deflate_compress(compressor, probes[filtering].get(), total,
-                                                         out.get(), total)
-                           : 0;
-            sizes[filtering] = size ? size : total;
-        }
+        const size_t made = compressor
+                                ? libdeflate_deflate_compress(compressor, probes[filtering].get(),
+                                                              total, out.get(), total)
+                                : 0;
+        return made ? made : total;
     };
-    judge(1);
-    Filtering best = sizes[0] < sizes[1] * 7 / 10 ? kFilterPerRow : kFilterNone;
-    if (sizes[0] < sizes[1] && best == kFilterNone) {
-        judge(std::min(level, 6));
-        best = sizes[0] < sizes[1] - sizes[1] / 33 ? kFilterPerRow : kFilterNone;
-    }
-    return {best, sizes[best] >= total * 49 / 50};
+    const int fast = effort > 6 ? level : 1, judge = std::min(level, 6);
+    const size_t filtered_fast = size(kFilterPerRow, 1), none_fast = size(kFilterNone, 1);
+    if (filtered_fast < none_fast * 7 / 10)
+        return {kFilterPerRow, filtered_fast >= total * 49 / 50, fast};
+    if (filtered_fast >= none_fast) return {kFilterNone, none_fast >= total * 49 / 50, level};
+    const size_t none = size(kFilterNone, judge), less = none - none / 33;
+    if (filtered_fast < less) return {kFilterPerRow, false, fast};
+    const size_t filtered = size(kFilterPerRow, judge);
+    return filtered < less ? Plan{kFilterPerRow, false, level}
+                           : Plan{kFilterNone, none >= total * 49 / 50, level};
 }
 
 // IDAT chunks of kIdatMax bytes gathered from pieces of the zlib stream.
@@ -282,7 +286,7 @@ int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
     const int level = raw_size < kTiny                        ? 12
                       : effort == 0 && raw_size >= 2 * kPiece ? 7
                                                               : kLevels[effort];
-    Plan chosen{kFilterPerRow, false};
+    Plan chosen{kFilterPerRow, false, level};
     Buffer stream;
     size_t stream_size = 0;
     for (Filtering filtering : {kFilterPerRow, kFilterNone}) {
@@ -294,8 +298,8 @@ int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
     }
     if (!stream) {
         chosen = plan(image, zeros.get(), level, row.get());
-        if (!chosen.stored &&
-            !(stream = compress(image, zeros.get(), {chosen.filtering, level}, &stream_size)))
+        if (!chosen.stored && !(stream = compress(image, zeros.get(),
+                                                  {chosen.filtering, chosen.level}, &stream_size)))
             return kPngNoMemory;
     }
     const bool stored = chosen.stored;
