@@ -10,7 +10,7 @@ work, rng = tempfile.mkdtemp(), random.Random(22)
 order = list(range(256))
 rng.shuffle(order)
 pictures = []
-for width, height in ((31, 17), (300, 200), (640, 480)):
+for width, height in ((31, 17), (300, 200), (1240, 900)):
     for palette in (range(256), order):
         pixels = [palette[min((x + 2 * y) // 3 % 256 + rng.randrange(2), 255)]
                   for y in range(height) for x in range(width)]
