@@ -48,12 +48,12 @@ enum PngWriteResult : int {
 int write_png(std::FILE* output, const uint8_t* data, int64_t length);
 
 // From now on, the writer spends `effort` on the size of its files (quorbin's
-// -z): 1, the fastest, to 9, the smallest; 0 is the default, as fast as can
-// be at a size about 1% below zlib's default level.  Efforts 1 to 9 compress
-// the rows with libdeflate's level 1, 2, 3, 4, 5, 6, 7, 8 or 10 (the default:
-// 6, or 7 on pictures of 2 MiB or more; up to 6, filtered rows that level 1
-// makes small enough go at level 1); the bytes depend on the effort only.
-// Set it before any thread writes.
+// -z): 1, the fastest, to 9, the smallest; 0 is the default, 6, as fast as
+// can be at a size about 1% below zlib's default level.  Efforts 1 to 9
+// compress the rows with libdeflate's level 1, 2, 3, 4, 5, 6 (7 on pictures
+// of 2 MiB or more), 7, 8 or 10; up to 6, filtered rows that level 1 makes
+// small enough go at level 1.  The bytes depend on the effort only.  Set it
+// before any thread writes.
 void png_set_effort(int effort);
 
 // From now on, the writer hands each buffer of 4 MiB or more it allocates

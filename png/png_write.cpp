@@ -29,10 +29,10 @@ constexpr uint8_t kZlibStored[2] = {0x78, 0x01}; // zlib header: deflate, 32 KiB
 enum Filtering : int { kFilterPerRow, kFilterNone };
 
 // How the rows are written: filtered or not (on probes of them, see plan()),
-// at the level of the effort (-z, see png.h): kLevels[effort], by default
-// level 6, which on game-sized pictures comes out about 1% below zlib's
-// default level (Pillow's) in a third of its time, and 7 on rows of two
-// pieces or more, where pieces starting afresh lose a little.  libdeflate
+// at the level of the effort (-z, see png.h): kLevels[effort - 1]; for the
+// default, -z 6, level 6, which on game-sized pictures comes out about 1%
+// below zlib's default level (Pillow's) in a third of its time, and 7 on rows
+// of two pieces or more, where pieces starting afresh lose a little.  libdeflate
 // stores inputs of fewer than 55 - 4 x level bytes as they are; below kTiny
 // bytes every way is compressed at level 12, which stores only up to 7 bytes.
 // Rows of up to kWhole bytes are compressed both ways, and the smaller kept.
@@ -40,7 +40,7 @@ struct Way {
     Filtering filtering;
     int level;
 };
-constexpr int kLevels[10] = {6, 1, 2, 3, 4, 5, 6, 7, 8, 10}; // by effort; 0: the default
+constexpr int kLevels[9] = {1, 2, 3, 4, 5, 6, 7, 8, 10}; // by effort, 1 to 9
 constexpr size_t kTiny = 512;
 // Rows of at least two pieces' bytes are compressed in pieces of at least
 // this size at once (see deflate_pieces.h), each piece starting afresh:
@@ -50,7 +50,7 @@ constexpr size_t kPiece = size_t{1} << 20;
 using Buffer = HeapBytes;
 
 void (*big_buffer_hint)(void*, size_t) = nullptr;
-int effort = 0; // -z; 0: the default
+int effort = 6; // -z
 
 Buffer allocate(size_t size) {
     Buffer buffer(static_cast<uint8_t*>(std::malloc(size)));
@@ -271,7 +271,7 @@ void png_hint_big_buffers(void (*hint)(void* memory, size_t size)) {
 }
 
 void png_set_effort(int z) {
-    effort = z;
+    effort = z ? z : 6;
 }
 
 int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
@@ -284,8 +284,8 @@ int write_png(std::FILE* output, const uint8_t* data, int64_t length) {
     std::memset(zeros.get(), 0, width);
     const size_t raw_size = (width + 1) * static_cast<size_t>(image.height);
     const int level = raw_size < kTiny                        ? 12
-                      : effort == 0 && raw_size >= 2 * kPiece ? 7
-                                                              : kLevels[effort];
+                      : effort == 6 && raw_size >= 2 * kPiece ? 7
+                                                              : kLevels[effort - 1];
     Plan chosen{kFilterPerRow, false, level};
     Buffer stream;
     size_t stream_size = 0;
