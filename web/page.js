@@ -327,9 +327,9 @@ worker.onmessage = (event) => {
   } else if (zipping) {
     zipDone(message.cancelled ? 'Saving cancelled' : '');
   } else {
+    cancelled = running && Boolean(message.cancelled); // a Cancel after the end changes nothing
     progress.hidden = true;
     running = false;
-    cancelled = Boolean(message.cancelled);
     disable($('cancel'), true, $('filter'));
     disable($('zip'), !figures.some(made), $('open'));
     tell(true);
