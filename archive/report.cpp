@@ -6,9 +6,10 @@
 
 namespace {
 
-// Each thread's: the progress line held, and the transcript its output goes to (none: the
-// standard streams).
-thread_local std::string held_line;
+// Each thread's: the progress line held (none: nullptr), and the transcript its output goes to
+// (none: the standard streams).  Plain pointers: MinGW's runtime can free thread-local storage
+// before it runs the destructors of what it holds, which then crash as the thread ends.
+thread_local std::string* held_line = nullptr;
 thread_local Transcript* transcript = nullptr;
 
 // Writes `text` to standard output, or to the transcript.  Texts are written
@@ -42,12 +43,13 @@ void err(const std::string& text) {
 } // namespace
 
 void hold_progress(const std::string& line) {
-    held_line = line;
+    delete held_line;
+    held_line = line.empty() ? nullptr : new std::string(line);
 }
 
 void report(const char* format, ...) {
-    out(held_line);
-    held_line.clear();
+    if (held_line) out(*held_line);
+    hold_progress("");
     va_list args;
     va_start(args, format);
     err(format_text(format, args));

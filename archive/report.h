@@ -14,6 +14,7 @@ void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Holds a progress line that is printed only if a message follows it (an
 // empty text drops it): for jobs whose line, when they succeed, comes later.
+// A thread ends with no line held.
 void hold_progress(const std::string& line);
 
 // Writes a formatted text to standard output.

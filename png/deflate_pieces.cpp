@@ -153,13 +153,12 @@ uint32_t adler32_combine(uint32_t a, uint32_t b, size_t b_length) {
     return static_cast<uint32_t>(sum1 | (sum2 << 16));
 }
 
-libdeflate_compressor* deflate_compressor(int level) {
-    struct Free {
-        void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-    };
-    thread_local std::unique_ptr<libdeflate_compressor, Free> made[13];
-    if (!made[level]) made[level].reset(libdeflate_alloc_compressor(level));
-    return made[level].get();
+void FreeCompressor::operator()(libdeflate_compressor* compressor) const {
+    libdeflate_free_compressor(compressor);
+}
+
+Compressor deflate_compressor(int level) {
+    return Compressor(libdeflate_alloc_compressor(level));
 }
 
 HeapBytes deflate_in_pieces(size_t units, size_t unit_size, int level, size_t pieces,
@@ -172,15 +171,16 @@ HeapBytes deflate_in_pieces(size_t units, size_t unit_size, int level, size_t pi
     };
     std::vector<Piece> done(pieces);
     std::atomic<size_t> next{0};
-    // Takes pieces until none is left, filling each into one buffer of its own.
+    // Takes pieces until none is left, filling each into one buffer of its own
+    // and compressing it with one compressor of its own.
     auto work = [&] {
-        HeapBytes in;
+        HeapBytes in(static_cast<uint8_t*>(std::malloc((units / pieces + 1) * unit_size)));
+        const Compressor made = deflate_compressor(level);
+        libdeflate_compressor* const compressor = made.get();
         for (size_t k; (k = next++) < pieces;) {
             Piece& piece = done[k];
             const size_t first = units * k / pieces, count = units * (k + 1) / pieces - first;
             piece.length = count * unit_size;
-            libdeflate_compressor* compressor = deflate_compressor(level);
-            if (!in) in.reset(static_cast<uint8_t*>(std::malloc((units / pieces + 1) * unit_size)));
             if (!compressor || !in) continue;
             fill(first, count, in.get());
             const size_t capacity = libdeflate_deflate_compress_bound(compressor, piece.length) + 8;

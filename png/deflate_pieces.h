@@ -14,10 +14,15 @@
 #include <functional>
 #include <memory>
 
-// libdeflate's compressor for `level` (0 to 12), made on this thread's first
-// call and kept for its later ones (nullptr when memory is short): making one
-// costs more than compressing a small picture.
-struct libdeflate_compressor* deflate_compressor(int level);
+// A libdeflate compressor, freed when it goes (null when memory was short).
+// No thread keeps one in thread-local storage: MinGW's runtime can free that
+// storage before it runs its destructors, which then crash.
+struct libdeflate_compressor;
+struct FreeCompressor {
+    void operator()(libdeflate_compressor* compressor) const;
+};
+using Compressor = std::unique_ptr<libdeflate_compressor, FreeCompressor>;
+Compressor deflate_compressor(int level);
 
 // The bit just past the end of the last block of the deflate stream in
 // `data` (its `size` bytes; reading may look up to 8 bytes beyond, which

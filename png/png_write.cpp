@@ -169,12 +169,14 @@ Plan plan(const KzpImage& image, const uint8_t* zeros, int level, uint8_t* row) 
             }
         }
     }
+    Compressor compressors[2];
     auto size = [&](Filtering filtering, int at) {
-        libdeflate_compressor* compressor = deflate_compressor(at);
-        const size_t made = compressor
-                                ? libdeflate_deflate_compress(compressor, probes[filtering].get(),
-                                                              total, out.get(), total)
-                                : 0;
+        Compressor& compressor = compressors[at != 1];
+        if (!compressor) compressor = deflate_compressor(at);
+        const size_t made =
+            compressor ? libdeflate_deflate_compress(compressor.get(), probes[filtering].get(),
+                                                     total, out.get(), total)
+                       : 0;
         return made ? made : total;
     };
     const int fast = effort > 6 ? level : 1, judge = std::min(level, 6);
@@ -254,13 +256,14 @@ Buffer compress(const KzpImage& image, const uint8_t* zeros, Way way, size_t* si
     if (raw_size >= 2 * kPiece)
         return deflate_in_pieces(height, width, way.level, raw_size / kPiece, fill, size);
     Buffer raw = allocate(raw_size);
-    libdeflate_compressor* compressor = deflate_compressor(way.level);
+    const Compressor compressor = deflate_compressor(way.level);
     if (!raw || !compressor) return nullptr;
     fill(0, height, raw.get());
-    const size_t bound = libdeflate_zlib_compress_bound(compressor, raw_size);
+    const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), raw_size);
     Buffer stream = allocate(bound);
     if (stream)
-        *size = libdeflate_zlib_compress(compressor, raw.get(), raw_size, stream.get(), bound);
+        *size =
+            libdeflate_zlib_compress(compressor.get(), raw.get(), raw_size, stream.get(), bound);
     return stream;
 }
 
